@@ -1,0 +1,131 @@
+#include "runtime/files.h"
+
+#include "runtime/handles.h"
+#include "runtime/installer.h"
+
+#include <direct.h>
+#include <windows.h>
+
+#include <cstdio>
+
+namespace kvil {
+
+namespace {
+
+bool findAttributes(const std::string& path, DWORD& attributes)
+{
+    WIN32_FIND_DATAA data;
+    FindHandle find(FindFirstFileA(path.c_str(), &data));
+    if (!find)
+        return false;
+    attributes = data.dwFileAttributes;
+    return true;
+}
+
+bool markerAtWindowsDriveRoot(const char* marker)
+{
+    std::string windows = windowsDirectory();
+    if (windows.size() <= 2)
+        return false;
+    return pathIsFile(windows.substr(0, 2) + marker);
+}
+
+}  // namespace
+
+bool pathIsDirectory(const std::string& path)
+{
+    DWORD attributes = 0;
+    return findAttributes(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool pathIsFile(const std::string& path)
+{
+    DWORD attributes = 0;
+    return findAttributes(path, attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool removeDirectoryTree(const std::string& folder, bool recurse)
+{
+    if (folder.empty())
+        return true;
+    {
+        WIN32_FIND_DATAA entry;
+        FindHandle find(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
+        if (!find)
+            return true;
+        // The first entry is the folder's own "." entry.
+        while (FindNextFileA(find.get(), &entry)) {
+            const std::string name = entry.cFileName;
+            const std::string path = folder + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (recurse && name != "." && name != "..") {
+                    removeDirectoryTree(path, true);
+                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    RemoveDirectoryA(path.c_str());
+                }
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        }
+    }
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(folder.c_str());
+    WIN32_FIND_DATAA left;
+    FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &left));
+    return !find;
+}
+
+void removeAtRestart(const std::string& path)
+{
+    if (pathIsFile(path) || pathIsDirectory(path))
+        MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+void copyFileWithLog(const Installer& installer, const std::string& source,
+                     const std::string& target)
+{
+    if (CopyFileA(source.c_str(), target.c_str(), FALSE))
+        installer.message("File copied successful for file: " + target);
+    else
+        installer.message("File copied failed for file: " + source);
+}
+
+bool directoryIsWritable(const std::string& folder)
+{
+    if (!pathIsDirectory(folder))
+        return _mkdir(folder.c_str()) == 0;
+    const std::string probe = folder + "\\kvcheck.txt";
+    bool written = false;
+    if (FILE* file = std::fopen(probe.c_str(), "w")) {
+        written = std::fputs("check\n", file) >= 0;
+        written = (std::fclose(file) == 0) && written;
+    }
+    if (!written) {
+        KernelHandle created(CreateFileA(probe.c_str(), 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    if (!pathIsFile(probe))
+        return false;
+    return DeleteFileA(probe.c_str()) != FALSE;
+}
+
+std::string windowsDirectory()
+{
+    char buffer[1024] = {};
+    GetSystemWindowsDirectoryA(buffer, sizeof(buffer));
+    return buffer;
+}
+
+bool osCheckSuppressed()
+{
+    return markerAtWindowsDriveRoot("\\nooscheck.txt");
+}
+
+bool systemCheckSuppressed()
+{
+    return markerAtWindowsDriveRoot("\\nosystemcheck.txt");
+}
+
+}  // namespace kvil

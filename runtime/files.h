@@ -1,0 +1,37 @@
+// File and folder operations on 8-bit paths. None shows a message.
+#pragma once
+
+#include <string>
+
+namespace kvil {
+
+class Installer;
+
+// Both tests look the path up with FindFirstFileA, so a path with wildcards
+// is judged by its first match.
+bool pathIsDirectory(const std::string& path);
+bool pathIsFile(const std::string& path);
+
+// Deletes the folder's files (read-only ones too) and, when `recurse`, its
+// subfolders, then the folder itself. True when nothing is left.
+bool removeDirectoryTree(const std::string& folder, bool recurse);
+
+// Schedules an existing file or folder for deletion at the next restart.
+void removeAtRestart(const std::string& path);
+
+// Copies over an existing target and logs the outcome.
+void copyFileWithLog(const Installer& installer, const std::string& source,
+                     const std::string& target);
+
+// Creates a missing folder (one level), or probes an existing one with a file
+// that it removes again.
+bool directoryIsWritable(const std::string& folder);
+
+std::string windowsDirectory();
+
+// Marker files at the root of the Windows drive by which an administrator
+// switches the OS-version and model checks off.
+bool osCheckSuppressed();
+bool systemCheckSuppressed();
+
+}  // namespace kvil

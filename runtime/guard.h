@@ -1,0 +1,15 @@
+// The boundary of every export: a custom action must never throw into the
+// installer, so anything that escapes an action is logged and turned into
+// ERROR_INSTALL_FAILURE.
+#pragma once
+
+#include "runtime/installer.h"
+
+#include <functional>
+
+namespace kvil {
+
+UINT guarded(const char* actionName, MSIHANDLE handle,
+             const std::function<UINT(const Installer&)>& action);
+
+}  // namespace kvil

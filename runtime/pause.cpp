@@ -1,0 +1,19 @@
+#include "runtime/pause.h"
+
+namespace kvil {
+
+namespace {
+DWORD pauseDivisor = 1;
+}
+
+void pause(DWORD milliseconds)
+{
+    Sleep(milliseconds / pauseDivisor);
+}
+
+void setPauseDivisor(DWORD divisor)
+{
+    pauseDivisor = divisor == 0 ? 1 : divisor;
+}
+
+}  // namespace kvil

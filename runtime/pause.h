@@ -1,0 +1,15 @@
+// The fixed sleeps of the actions (service-stop polling) go through here, so
+// the test program can shorten them without changing what an action does.
+#pragma once
+
+#include <windows.h>
+
+namespace kvil {
+
+void pause(DWORD milliseconds);
+
+// For tests linked with the actions: every pause is divided by `divisor`
+// (1 restores real time). The DLL itself never calls this.
+void setPauseDivisor(DWORD divisor);
+
+}  // namespace kvil

@@ -1,0 +1,60 @@
+#include "runtime/services.h"
+
+#include "runtime/handles.h"
+#include "runtime/pause.h"
+#include "runtime/registry.h"
+
+namespace kvil {
+
+namespace {
+
+bool queryState(SC_HANDLE service, DWORD& state)
+{
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(service, &status))
+        return false;
+    state = status.dwCurrentState;
+    return true;
+}
+
+}  // namespace
+
+bool serviceIsRunning(const std::string& serviceName)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        return false;
+    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
+    if (!service)
+        return false;
+    DWORD state = 0;
+    return queryState(service.get(), state) && state == SERVICE_RUNNING;
+}
+
+bool serviceStartsAutomatically(const std::string& serviceName)
+{
+    std::string start = readRegistryString(
+        HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" + serviceName, "Start");
+    return !start.empty() && start[0] == '2';
+}
+
+int waitForServiceStop(const std::string& serviceName)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        return -1;
+    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
+    if (!service)
+        return 0;
+    for (int poll = 0; poll < 15; ++poll) {
+        DWORD state = 0;
+        if (queryState(service.get(), state) && state == SERVICE_STOPPED) {
+            pause(9000);
+            break;
+        }
+        pause(2000);
+    }
+    return 0;
+}
+
+}  // namespace kvil

@@ -1,0 +1,19 @@
+// Service control manager queries.
+#pragma once
+
+#include <string>
+
+namespace kvil {
+
+// True only when the service's current state is SERVICE_RUNNING.
+bool serviceIsRunning(const std::string& serviceName);
+
+// True when the service's "Start" value is automatic (2).
+bool serviceStartsAutomatically(const std::string& serviceName);
+
+// Polls the service up to 15 times, 2 s apart, and once it is seen stopped
+// waits 9 s more so its files are released. 0, or -1 when the service control
+// manager cannot be opened. A service that is not installed costs no time.
+int waitForServiceStop(const std::string& serviceName);
+
+}  // namespace kvil

@@ -1,0 +1,66 @@
+#include "runtime/shared_data.h"
+
+#include "runtime/environment.h"
+#include "runtime/handles.h"
+#include "runtime/process.h"
+#include "runtime/text.h"
+
+#include <windows.h>
+
+namespace kvil {
+
+namespace {
+
+// The whole file, shared for reading and writing with others; empty when it
+// cannot be opened.
+std::string readWholeFile(const std::string& path)
+{
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return std::string();
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    return text;
+}
+
+}  // namespace
+
+std::string sharedDataFilePath()
+{
+    std::string drive = environmentVariable("SYSTEMDRIVE");
+    std::string folder = drive.empty() ? std::string() : drive + "\\tempini";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    startProcess("attrib +H " + folder, nullptr, false);
+    std::string path = folder + "\\" + "kvil100.txt";
+    startProcess("cacls " + path + " /E /R Users", nullptr, false);
+    return path;
+}
+
+std::string findStoredValue(const std::string& fileText, const std::string& name)
+{
+    const std::string key = name + "=";
+    size_t lineStart = 0;
+    while (lineStart < fileText.size()) {
+        size_t lineEnd = fileText.find('\n', lineStart);
+        if (lineEnd == std::string::npos)
+            lineEnd = fileText.size();
+        std::string line = fileText.substr(lineStart, lineEnd - lineStart);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() > key.size() && startsWith(line, key))
+            return line.substr(key.size());
+        lineStart = lineEnd + 1;
+    }
+    return std::string();
+}
+
+std::string storedValue(const std::string& name)
+{
+    return findStoredValue(readWholeFile(sharedDataFilePath()), name);
+}
+
+}  // namespace kvil

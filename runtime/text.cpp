@@ -1,0 +1,65 @@
+#include "runtime/text.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace kvil {
+
+std::string toUpper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool equalsNoCase(const std::string& a, const std::string& b)
+{
+    return toUpper(a) == toUpper(b);
+}
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    if (from.empty())
+        return text;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+int leadingInteger(const std::string& text)
+{
+    return std::atoi(text.c_str());
+}
+
+std::string format(const char* pattern, ...)
+{
+    va_list args;
+    va_start(args, pattern);
+    va_list copy;
+    va_copy(copy, args);
+    int length = std::vsnprintf(nullptr, 0, pattern, copy);
+    va_end(copy);
+    std::string result;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), pattern, args);
+        result.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    va_end(args);
+    return result;
+}
+
+}  // namespace kvil

@@ -1,0 +1,28 @@
+// Plain string helpers shared by the actions. Property values, paths and
+// messages are 8-bit text in the ANSI code page throughout.
+#pragma once
+
+#include <string>
+
+namespace kvil {
+
+std::string toUpper(std::string text);
+
+// Letter case ignored (ASCII), as the installer's flag values are compared.
+bool equalsNoCase(const std::string& a, const std::string& b);
+
+bool startsWith(const std::string& text, const std::string& prefix);
+bool contains(const std::string& text, const std::string& part);
+
+// Replaces every occurrence of `from`, scanning left to right past each
+// replacement (so a replacement that contains `from` is not expanded again).
+std::string replaceAll(std::string text, const std::string& from, const std::string& to);
+
+// The value of the leading decimal digits (after optional blanks and sign), 0
+// when there are none: the reading atoi gives.
+int leadingInteger(const std::string& text);
+
+// printf-style formatting into a std::string.
+std::string format(const char* pattern, ...);
+
+}  // namespace kvil

@@ -1,0 +1,162 @@
+// Test harness: real installer sessions, log capture, message boxes read and
+// answered, scratch folders, environment and registry isolation, recorder
+// programs, and the hygiene check made after every action call.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace test {
+
+using Action = UINT(__stdcall*)(MSIHANDLE);
+
+// The folder of the test program (where the DLLs and recorders are built).
+std::string programFolder();
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+bool exists(const std::string& path);
+
+// A fresh folder under C:\kviltest, removed again when the test ends.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name = "");
+    ~ScratchFolder();
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// Points TEMP, TMP, ProgramFiles and SYSTEMDRIVE at scratch folders for the
+// length of a test, and puts the old values back afterwards.
+class EnvironmentGuard {
+public:
+    explicit EnvironmentGuard(const ScratchFolder& scratch);
+    ~EnvironmentGuard();
+    std::string temp, programFiles, systemDrive;
+
+private:
+    std::map<std::string, std::string> saved_;
+    std::vector<std::string> unset_;
+};
+
+void setEnvironment(const char* name, const std::string& value);
+void unsetEnvironment(const char* name);
+
+// Removes every key of the product's maker in both registry views.
+void scrubProductRegistry();
+void createKey(const std::string& path, bool view32 = false);
+void setRegistryString(const std::string& path, const char* name, const std::string& value,
+                       bool view32 = false);
+bool keyExists(const std::string& path, bool view32 = false);
+
+// Recorder programs stand in for Windows tools: each start appends
+// "<tool>|<command line>" to a log this object owns.
+class Recorder {
+public:
+    explicit Recorder(const ScratchFolder& scratch);
+    ~Recorder();
+    void exitCode(const std::string& tool, DWORD code);
+    std::vector<std::string> lines() const;
+    // Waits (briefly) until `count` lines arrived: tools started without
+    // waiting finish on their own time.
+    std::vector<std::string> waitForLines(size_t count) const;
+
+private:
+    std::string log_;
+    std::vector<std::string> variables_;
+};
+
+// Installer log lines captured through the external UI handler.
+class InstallerLog {
+public:
+    InstallerLog();
+    ~InstallerLog();
+    std::vector<std::string> lines() const;
+    bool contains(const std::string& line) const;
+    void clear();
+};
+
+struct Feature {
+    std::string name;
+    std::string title;
+    std::string description;
+};
+
+// Builds an installer database in a scratch folder and opens a session on it
+// with costing done, so feature states can be set.
+class TestPackage {
+public:
+    explicit TestPackage(const ScratchFolder& scratch);
+    ~TestPackage();
+
+    TestPackage& property(const std::string& name, const std::string& value);
+    TestPackage& feature(const Feature& feature);
+    TestPackage& control(const std::string& dialog, const std::string& control,
+                         const std::string& text);
+    TestPackage& setupFile(const std::string& key, const std::string& fileName,
+                           const std::string& contents);
+
+    // Opens the session (building the database the first time).
+    MSIHANDLE open();
+    // Installs the package for real first, so that its features count as
+    // installed; then opens a session on it.
+    MSIHANDLE openInstalled();
+
+    void requestState(const std::string& feature, INSTALLSTATE state);
+    std::string get(const std::string& propertyName) const;
+    void set(const std::string& propertyName, const std::string& value);
+    MSIHANDLE session() const { return session_; }
+    std::string databasePath() const { return path_; }
+
+private:
+    void build();
+    void doCosting();
+
+    std::string path_;
+    std::string productCode_;
+    bool installed_ = false;
+    MSIHANDLE session_ = 0;
+    std::vector<std::pair<std::string, std::string>> properties_;
+    std::vector<Feature> features_;
+    std::vector<std::vector<std::string>> controls_;
+    std::vector<std::vector<std::string>> setupFiles_;
+};
+
+struct MessageBoxSeen {
+    std::string caption;
+    std::string text;
+    bool yes = false, no = false, ok = false;
+    bool errorIcon = false, questionIcon = false;
+};
+
+struct ActionRun {
+    UINT result = 0;
+    UINT leakedHandles = 0;
+    bool vendorLibraryLoaded = false;
+    std::vector<MessageBoxSeen> boxes;
+};
+
+// Calls the export on a worker thread that answers message boxes with the
+// scripted buttons (IDYES, IDNO, IDOK...; OK/No when the script runs out) and
+// counts the MSI handles left open on that thread.
+ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers = {});
+
+// Every action call must leave no MSI handle open and the vendor library
+// unloaded.
+#define EXPECT_CLEAN(run)                                   \
+    do {                                                    \
+        EXPECT_EQ(0u, (run).leakedHandles) << "MSI handles left open"; \
+        EXPECT_FALSE((run).vendorLibraryLoaded) << "KVIL64.dll still loaded"; \
+    } while (0)
+
+}  // namespace test
