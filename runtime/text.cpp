@@ -63,3 +63,15 @@ std::string format(const char* pattern, ...)
 }
 
 }  // namespace kvil
+
+namespace kvil {
+
+std::string fillFirstPlaceholder(const std::string& pattern, const std::string& value)
+{
+    size_t at = pattern.find("%s");
+    if (at == std::string::npos)
+        return pattern;
+    return pattern.substr(0, at) + value + pattern.substr(at + 2);
+}
+
+}  // namespace kvil

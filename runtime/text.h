@@ -26,3 +26,12 @@ int leadingInteger(const std::string& text);
 std::string format(const char* pattern, ...);
 
 }  // namespace kvil
+
+namespace kvil {
+
+// Puts `value` in place of the first "%s" of `pattern`; every other character
+// (other % sequences included) stays literal. Texts that come from a package
+// are never used as printf formats.
+std::string fillFirstPlaceholder(const std::string& pattern, const std::string& value);
+
+}  // namespace kvil

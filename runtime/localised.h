@@ -1,0 +1,22 @@
+// Texts shown to the user, from the library's string table in the language of
+// the installation. Log lines are never localised.
+#pragma once
+
+#include <string>
+
+namespace kvil {
+
+class Installer;
+
+// Block offset for ProductLanguage: 3000 German, 4000 Spanish, 5000 French,
+// 6000 Japanese, 7000 Simplified Chinese, 2000 English (anything else).
+int languageOffset(const Installer& installer);
+int languageOffsetForCode(const std::string& languageCode);
+
+// The text of a base id (2001-2059). 2001, the product name, is ProductName
+// when that property can be read.
+std::string loadLocalisedString(const Installer& installer, int baseId);
+std::string loadLocalisedStringForCode(const Installer& installer, int baseId,
+                                       const std::string& languageCode);
+
+}  // namespace kvil

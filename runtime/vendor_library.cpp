@@ -1,0 +1,42 @@
+#include "runtime/vendor_library.h"
+
+#include "runtime/installer.h"
+
+namespace kvil {
+
+namespace {
+
+// "C:\..." or "\\server\...": anything else resolves against the current
+// drive or folder.
+bool isAbsolutePath(const std::string& path)
+{
+    bool drive = path.size() >= 3 && isalpha(static_cast<unsigned char>(path[0])) &&
+                 path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    bool unc = path.size() >= 3 && path[0] == '\\' && path[1] == '\\';
+    return drive || unc;
+}
+
+}  // namespace
+
+VendorLibrary::VendorLibrary(const std::string& supportFolder, const char* fileName)
+    : path_(supportFolder + "\\" + fileName)
+{
+    if (!isAbsolutePath(supportFolder))
+        return;
+    // The library's own dependencies are looked up in its folder first, not
+    // beside the installer.
+    module_.reset(LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+void VendorLibrary::reportLoadFailure(const char* actionName) const
+{
+    errorBox(actionName, "Failed to load library " + path_, MB_OK);
+}
+
+void VendorLibrary::reportMissingFunction(const char* actionName, const char* functionName)
+{
+    errorBox(actionName, std::string("Failed to get address for function ") + functionName,
+             MB_ICONERROR);
+}
+
+}  // namespace kvil

@@ -1,0 +1,44 @@
+// Binding to the vendor support library KVIL64.dll (and the plug-and-play
+// driver installer PNPDRVR32.DLL) that the package extracts into SUPPORTDIR.
+// Each action binds afresh; the library is freed on every way out.
+#pragma once
+
+#include "runtime/handles.h"
+#include "runtime/kvil_api.h"
+
+#include <string>
+
+namespace kvil {
+
+class VendorLibrary {
+public:
+    // Loads supportFolder + "\" + fileName by its full path. A folder that is
+    // empty or not an absolute path is refused as a failed load: the path
+    // would name a file at the root of the current drive (or in the current
+    // folder), where anybody may plant a DLL that the installer would run.
+    explicit VendorLibrary(const std::string& supportFolder, const char* fileName = "KVIL64.dll");
+
+    bool loaded() const { return static_cast<bool>(module_); }
+    const std::string& path() const { return path_; }
+
+    // The function by name, or nullptr when the library lacks it.
+    template <typename Function>
+    Function function(const char* name) const
+    {
+        return module_ ? reinterpret_cast<Function>(GetProcAddress(module_.get(), name)) : nullptr;
+    }
+
+    void unload() { module_.reset(); }
+
+    // The standard failure boxes, captioned with the action's name:
+    // "Failed to load library <path>" (MB_OK) ...
+    void reportLoadFailure(const char* actionName) const;
+    // ... and "Failed to get address for function <name>" (MB_ICONERROR).
+    static void reportMissingFunction(const char* actionName, const char* functionName);
+
+private:
+    std::string path_;
+    Module module_;
+};
+
+}  // namespace kvil
