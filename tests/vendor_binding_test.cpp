@@ -1,0 +1,178 @@
+// The vendor library binding and the actions that only ask the library one
+// question: caKVILOldNodeCheck, caKVILOldStationCheck, caKVILHideCancelButton.
+#include "harness/support_folder.h"
+#include "runtime/installer.h"
+#include "runtime/vendor_library.h"
+
+using namespace test;
+
+extern "C" UINT __stdcall caKVILOldNodeCheck(MSIHANDLE);
+extern "C" UINT __stdcall caKVILOldStationCheck(MSIHANDLE);
+extern "C" UINT __stdcall caKVILHideCancelButton(MSIHANDLE);
+
+namespace {
+
+UINT __stdcall bindAndReport(MSIHANDLE handle)
+{
+    kvil::Installer installer(handle);
+    kvil::VendorLibrary library(installer.property("SUPPORTDIR"));
+    if (!library.loaded()) {
+        library.reportLoadFailure("caKVILBindTest");
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!library.function<GetSystemIdFn>("GetSystemId")) {
+        kvil::VendorLibrary::reportMissingFunction("caKVILBindTest", "GetSystemId");
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+class VendorBinding : public ::testing::Test {
+protected:
+    ScratchFolder scratch;
+    TestPackage package{scratch};
+};
+
+TEST_F(VendorBinding, LoadsByFullPathAndFreesTheLibraryOnEveryPath)
+{
+    SupportFolder support(scratch);
+    ActionRun run = runAction(bindAndReport, package.property("SUPPORTDIR", support.path()).open());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_CLEAN(run);
+}
+
+TEST_F(VendorBinding, AMissingLibraryShowsItsPath)
+{
+    ActionRun run = runAction(bindAndReport, package.property("SUPPORTDIR", scratch / "none").open());
+    EXPECT_EQ(1603u, run.result);
+    EXPECT_CLEAN(run);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("caKVILBindTest", run.boxes[0].caption);
+    EXPECT_EQ("Failed to load library " + scratch / "none" + "\\KVIL64.dll", run.boxes[0].text);
+    EXPECT_TRUE(run.boxes[0].ok);
+    EXPECT_FALSE(run.boxes[0].errorIcon);
+}
+
+TEST_F(VendorBinding, ALibraryPlantedAtTheDriveRootIsNeverLoaded)
+{
+    // An empty SUPPORTDIR names "\KVIL64.dll" on the current drive.
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, current);
+    SetCurrentDirectoryA(scratch.path().c_str());
+    SupportFolder support(scratch);
+    CopyFileA((support / "KVIL64.dll").c_str(), "C:\\KVIL64.dll", FALSE);
+    CopyFileA((support / "KVIL64.dll").c_str(), (scratch / "KVIL64.dll").c_str(), FALSE);
+
+    ActionRun empty = runAction(bindAndReport, package.open());
+    package.set("SUPPORTDIR", ".");
+    ActionRun relative = runAction(bindAndReport, package.session());
+    DeleteFileA("C:\\KVIL64.dll");
+    SetCurrentDirectoryA(current);
+
+    EXPECT_EQ(1603u, empty.result);
+    EXPECT_CLEAN(empty);
+    ASSERT_EQ(1u, empty.boxes.size());
+    EXPECT_EQ("Failed to load library \\KVIL64.dll", empty.boxes[0].text);
+    EXPECT_EQ(1603u, relative.result);
+    ASSERT_EQ(1u, relative.boxes.size());
+    EXPECT_EQ("Failed to load library .\\KVIL64.dll", relative.boxes[0].text);
+}
+
+TEST_F(VendorBinding, AMissingFunctionIsNamedWithAnErrorIcon)
+{
+    SupportFolder support(scratch, "r14g-supported.ini", "GetSystemId");
+    ActionRun run = runAction(bindAndReport, package.property("SUPPORTDIR", support.path()).open());
+    EXPECT_EQ(1603u, run.result);
+    EXPECT_CLEAN(run);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("Failed to get address for function GetSystemId", run.boxes[0].text);
+    EXPECT_TRUE(run.boxes[0].errorIcon);
+}
+
+class OldNode : public VendorBinding,
+                public ::testing::WithParamInterface<Action> {};
+
+TEST_P(OldNode, AnOldNodeSetsTheProperty)
+{
+    SupportFolder support(scratch, "r11g-older.ini");  // OldNode=1
+    ActionRun run = runAction(GetParam(), package.property("SUPPORTDIR", support.path()).open());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_EQ("1", package.get("CP_OLDNODE"));
+    EXPECT_TRUE(support.journalHas("CheckForOldKVNode() = 1"));
+}
+
+TEST_P(OldNode, AnyOtherAnswerLeavesThePropertyAlone)
+{
+    SupportFolder support(scratch);
+    support.profileText("[Machine]\nSystemId=08FC\nOldNode=2\n");
+    ActionRun run = runAction(GetParam(), package.property("SUPPORTDIR", support.path()).open());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_EQ("", package.get("CP_OLDNODE"));
+    EXPECT_TRUE(support.journalHas("CheckForOldKVNode() = 2"));
+}
+
+TEST_P(OldNode, FailuresUseTheirOwnTextsAndTheSameCaption)
+{
+    ActionRun missing = runAction(GetParam(), package.open());  // empty SUPPORTDIR
+    EXPECT_EQ(1603u, missing.result);
+    EXPECT_CLEAN(missing);
+    ASSERT_EQ(1u, missing.boxes.size());
+    EXPECT_EQ("caKVILOldNodeCheck", missing.boxes[0].caption);
+    EXPECT_EQ("Failed to load KVIL library", missing.boxes[0].text);
+    EXPECT_TRUE(missing.boxes[0].errorIcon);
+
+    SupportFolder support(scratch, "r11g-older.ini", "CheckForOldKVNode");
+    package.set("SUPPORTDIR", support.path());
+    ActionRun lacking = runAction(GetParam(), package.session());
+    EXPECT_EQ(1603u, lacking.result);
+    EXPECT_CLEAN(lacking);
+    ASSERT_EQ(1u, lacking.boxes.size());
+    EXPECT_EQ("caKVILOldNodeCheck", lacking.boxes[0].caption);
+    EXPECT_EQ("Failed to find function CheckForOldKVNode in KVIL", lacking.boxes[0].text);
+    EXPECT_EQ("", package.get("CP_OLDNODE"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothChecks, OldNode,
+                         ::testing::Values(caKVILOldNodeCheck, caKVILOldStationCheck));
+
+TEST_F(VendorBinding, HideCancelButtonFindsTheLibraryThroughTheSharedDataFile)
+{
+    EnvironmentGuard environment(scratch);
+    Recorder recorder(scratch);
+    SupportFolder support(scratch);
+    CreateDirectoryA((environment.systemDrive + "\\tempini").c_str(), nullptr);
+    writeFile(environment.systemDrive + "\\tempini\\kvil100.txt",
+              "SUPPORTDIR=" + support.path() + "\r\n");
+    // The ordinary property holds a poison value: deferred actions cannot read it.
+    ActionRun run = runAction(caKVILHideCancelButton,
+                              package.property("SUPPORTDIR", scratch / "poison").open());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    std::vector<std::string> journal = support.journal();
+    ASSERT_EQ(1u, journal.size());
+    EXPECT_EQ(0u, journal[0].find("UpdateCancelButton("));
+    EXPECT_NE(std::string::npos, journal[0].find(", 1)"));
+}
+
+TEST_F(VendorBinding, HideCancelButtonWithoutLibraryOrFunctionStillSucceeds)
+{
+    EnvironmentGuard environment(scratch);
+    Recorder recorder(scratch);
+    ActionRun noFile = runAction(caKVILHideCancelButton, package.open());
+    EXPECT_EQ(0u, noFile.result);
+    EXPECT_TRUE(noFile.boxes.empty());
+    EXPECT_CLEAN(noFile);
+
+    SupportFolder support(scratch, "r14g-supported.ini", "UpdateCancelButton");
+    CreateDirectoryA((environment.systemDrive + "\\tempini").c_str(), nullptr);
+    writeFile(environment.systemDrive + "\\tempini\\kvil100.txt",
+              "SUPPORTDIR=" + support.path() + "\r\n");
+    ActionRun noFunction = runAction(caKVILHideCancelButton, package.session());
+    EXPECT_EQ(0u, noFunction.result);
+    EXPECT_TRUE(noFunction.boxes.empty());
+    EXPECT_CLEAN(noFunction);
+}
