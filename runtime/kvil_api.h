@@ -16,8 +16,9 @@ extern "C" {
 // Writes a line to the installer log. Levels: 2 information, 0 error.
 typedef void(__stdcall* KVILLogFn)(MSIHANDLE handle, const char* text, int level);
 
-// Runs the commands of a feature's command file for one phase
-// ("PreInstall" / "PostInstall"). Returns 0 on success, non-zero on failure.
+// Runs the commands of a feature's command file (a full path, or a name in
+// the ini folder) for one phase ("PreInstall" / "PostInstall"). Returns 0 on
+// success, non-zero on failure.
 typedef int(__stdcall* ExecuteCommandsFn)(MSIHANDLE handle, const char* installFolder,
                                           const char* iniFolder, const char* tempFolder,
                                           const char* commandFile, const char* systemId,
