@@ -18,20 +18,6 @@ const char* const kOurWinRmImage = "C:\\kviltest\\winrm-stand-in.exe";
 const char* const kNoListener = "Either WinRM is not detected or HTTPS Listener is not "
                                 "enabled.SSA should not be installed in typical mode";
 
-// The texts logged through KVILLog, in order, from the simulator's journal;
-// each must have been logged at level 2.
-std::vector<std::string> loggedTexts(const SupportFolder& support)
-{
-    std::vector<std::string> texts;
-    for (const std::string& line : support.journal()) {
-        if (line.rfind("KVILLog(", 0) != 0)
-            continue;
-        size_t open = line.find('"'), close = line.rfind('"');
-        EXPECT_EQ(", 2)", line.substr(close + 1)) << line;
-        texts.push_back(line.substr(open + 1, close - open - 1));
-    }
-    return texts;
-}
 
 bool has(const std::vector<std::string>& lines, const std::string& line)
 {
@@ -46,14 +32,6 @@ std::vector<std::string> between(const std::vector<std::string>& lines, const st
     return std::vector<std::string>(from, std::find(from, lines.end(), end));
 }
 
-std::vector<std::string> callsOf(const SupportFolder& support, const std::string& function)
-{
-    std::vector<std::string> calls;
-    for (const std::string& line : support.journal())
-        if (line.rfind(function + "(", 0) == 0)
-            calls.push_back(line);
-    return calls;
-}
 
 std::string machine(const std::string& systemId, int generation, const std::string& answers = "")
 {

@@ -48,38 +48,9 @@ private:
     std::string path_;
 };
 
-// The texts the action logged through KVILLog, in order, from the
-// simulator's journal; each must have been logged at level 2.
-std::vector<std::string> loggedTexts(const SupportFolder& support)
-{
-    std::vector<std::string> texts;
-    for (const std::string& line : support.journal()) {
-        if (line.rfind("KVILLog(", 0) != 0)
-            continue;
-        size_t open = line.find('"');
-        size_t close = line.rfind('"');
-        EXPECT_EQ(", 2)", line.substr(close + 1)) << line;
-        std::string text = line.substr(open + 1, close - open - 1);
-        for (size_t at = text.find("\"\""); at != std::string::npos; at = text.find("\"\"", at + 1))
-            text.erase(at, 1);
-        texts.push_back(text);
-    }
-    return texts;
-}
-
 bool contains(const std::vector<std::string>& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-// Journal lines of calls to one library function.
-std::vector<std::string> callsOf(const SupportFolder& support, const std::string& function)
-{
-    std::vector<std::string> calls;
-    for (const std::string& line : support.journal())
-        if (line.rfind(function + "(", 0) == 0)
-            calls.push_back(line);
-    return calls;
 }
 
 }  // namespace

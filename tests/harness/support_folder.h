@@ -29,4 +29,11 @@ private:
     std::string path_;
 };
 
+// The texts logged through KVILLog, in order, from the simulator's journal;
+// each must have been logged at level 2 (information).
+std::vector<std::string> loggedTexts(const SupportFolder& support);
+
+// Journal lines of the calls to one library function.
+std::vector<std::string> callsOf(const SupportFolder& support, const std::string& function);
+
 }  // namespace test
