@@ -413,6 +413,8 @@ struct GenerationCase {
     const char* iVirk;     // the command line tools' disposition
 };
 
+void PrintTo(const GenerationCase& c, std::ostream* out) { *out << c.name; }
+
 class PreReqGeneration : public PreReqCheckNode,
                          public ::testing::WithParamInterface<GenerationCase> {};
 
@@ -448,6 +450,8 @@ struct MissingFunctionCase {
     const char* missing;
     const char* boxText;  // nullptr: no box
 };
+
+void PrintTo(const MissingFunctionCase& c, std::ostream* out) { *out << c.missing; }
 
 class PreReqIncompleteLibrary : public PreReqCheckNode,
                                 public ::testing::WithParamInterface<MissingFunctionCase> {};

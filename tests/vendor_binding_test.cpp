@@ -92,13 +92,20 @@ TEST_F(VendorBinding, AMissingFunctionIsNamedWithAnErrorIcon)
     EXPECT_TRUE(run.boxes[0].errorIcon);
 }
 
+struct NamedAction {
+    const char* name;
+    Action action;
+};
+
+void PrintTo(const NamedAction& named, std::ostream* out) { *out << named.name; }
+
 class OldNode : public VendorBinding,
-                public ::testing::WithParamInterface<Action> {};
+                public ::testing::WithParamInterface<NamedAction> {};
 
 TEST_P(OldNode, AnOldNodeSetsTheProperty)
 {
     SupportFolder support(scratch, "r11g-older.ini");  // OldNode=1
-    ActionRun run = runAction(GetParam(), package.property("SUPPORTDIR", support.path()).open());
+    ActionRun run = runAction(GetParam().action, package.property("SUPPORTDIR", support.path()).open());
     EXPECT_EQ(0u, run.result);
     EXPECT_CLEAN(run);
     EXPECT_EQ("1", package.get("CP_OLDNODE"));
@@ -109,7 +116,7 @@ TEST_P(OldNode, AnyOtherAnswerLeavesThePropertyAlone)
 {
     SupportFolder support(scratch);
     support.profileText("[Machine]\nSystemId=08FC\nOldNode=2\n");
-    ActionRun run = runAction(GetParam(), package.property("SUPPORTDIR", support.path()).open());
+    ActionRun run = runAction(GetParam().action, package.property("SUPPORTDIR", support.path()).open());
     EXPECT_EQ(0u, run.result);
     EXPECT_EQ("", package.get("CP_OLDNODE"));
     EXPECT_TRUE(support.journalHas("CheckForOldKVNode() = 2"));
@@ -117,7 +124,7 @@ TEST_P(OldNode, AnyOtherAnswerLeavesThePropertyAlone)
 
 TEST_P(OldNode, FailuresUseTheirOwnTextsAndTheSameCaption)
 {
-    ActionRun missing = runAction(GetParam(), package.open());  // empty SUPPORTDIR
+    ActionRun missing = runAction(GetParam().action, package.open());  // empty SUPPORTDIR
     EXPECT_EQ(1603u, missing.result);
     EXPECT_CLEAN(missing);
     ASSERT_EQ(1u, missing.boxes.size());
@@ -127,7 +134,7 @@ TEST_P(OldNode, FailuresUseTheirOwnTextsAndTheSameCaption)
 
     SupportFolder support(scratch, "r11g-older.ini", "CheckForOldKVNode");
     package.set("SUPPORTDIR", support.path());
-    ActionRun lacking = runAction(GetParam(), package.session());
+    ActionRun lacking = runAction(GetParam().action, package.session());
     EXPECT_EQ(1603u, lacking.result);
     EXPECT_CLEAN(lacking);
     ASSERT_EQ(1u, lacking.boxes.size());
@@ -137,7 +144,11 @@ TEST_P(OldNode, FailuresUseTheirOwnTextsAndTheSameCaption)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothChecks, OldNode,
-                         ::testing::Values(caKVILOldNodeCheck, caKVILOldStationCheck));
+                         ::testing::Values(NamedAction{"OldNodeCheck", caKVILOldNodeCheck},
+                                           NamedAction{"OldStationCheck", caKVILOldStationCheck}),
+                         [](const ::testing::TestParamInfo<NamedAction>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(VendorBinding, HideCancelButtonFindsTheLibraryThroughTheSharedDataFile)
 {
