@@ -23,9 +23,13 @@ VendorLibrary::VendorLibrary(const std::string& supportFolder, const char* fileN
 {
     if (!isAbsolutePath(supportFolder))
         return;
-    // The library's own dependencies are looked up in its folder first, not
-    // beside the installer.
-    module_.reset(LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    // The library's own dependencies come from its folder and the system
+    // folder only. Systems without the restricted search (ERROR_INVALID_PARAMETER)
+    // get the nearest thing: its folder first instead of the installer's.
+    module_.reset(LoadLibraryExA(path_.c_str(), nullptr,
+                                 LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!module_ && GetLastError() == ERROR_INVALID_PARAMETER)
+        module_.reset(LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 void VendorLibrary::reportLoadFailure(const char* actionName) const
