@@ -1,40 +1,17 @@
 // The simulated vendor support library, used the way the custom actions use
 // it: a copy in a scratch support folder, LoadLibraryA by full path,
 // GetProcAddress by name, FreeLibrary at the end.
+#include "harness/harness.h"
 #include "runtime/kvil_api.h"
 
-#include <msiquery.h>
-#include <wtypes.h>
-
-#include <gtest/gtest.h>
-
-#include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
+using namespace test;
+
 namespace {
-
-std::string folderOf(const std::string& path)
-{
-    return path.substr(0, path.find_last_of('\\'));
-}
-
-// The test program lives in bin/ beside the simulator.
-std::string binFolder()
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return folderOf(path);
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> readLines(const std::string& path)
 {
@@ -46,36 +23,6 @@ std::vector<std::string> readLines(const std::string& path)
         lines.push_back(line);
     }
     return lines;
-}
-
-void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-bool exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void removeTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    RemoveDirectoryA(folder.c_str());
 }
 
 template <typename Fn>
@@ -97,15 +44,8 @@ class Simulator : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static int counter = 0;
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        folder_ = std::string(temp) + "kvilsim-test-" + std::to_string(GetCurrentProcessId()) +
-                  "-" + std::to_string(++counter);
-        removeTree(folder_);
-        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
-        ASSERT_TRUE(CopyFileA((binFolder() + "\\KVIL64.dll").c_str(), at("KVIL64.dll").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA((binFolder() + "\\PNPDRVR32.DLL").c_str(), at("PNPDRVR32.DLL").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((programFolder() + "\\KVIL64.dll").c_str(), at("KVIL64.dll").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((programFolder() + "\\PNPDRVR32.DLL").c_str(), at("PNPDRVR32.DLL").c_str(), FALSE));
     }
 
     void TearDown() override
@@ -114,20 +54,19 @@ protected:
             FreeLibrary(module);
         EXPECT_EQ(nullptr, GetModuleHandleA("KVIL64.dll"));
         EXPECT_EQ(nullptr, GetModuleHandleA("PNPDRVR32.DLL"));
-        removeTree(folder_);
     }
 
     std::string at(const std::string& name) const { return folder_ + "\\" + name; }
 
     void useProfile(const std::string& name)
     {
-        ASSERT_TRUE(CopyFileA((binFolder() + "\\simfiles\\profiles\\" + name).c_str(),
+        ASSERT_TRUE(CopyFileA((programFolder() + "\\simfiles\\profiles\\" + name).c_str(),
                               at("kvilsim.ini").c_str(), FALSE));
     }
 
     void useSample(const std::string& name)
     {
-        ASSERT_TRUE(CopyFileA((binFolder() + "\\simfiles\\" + name).c_str(), at(name).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((programFolder() + "\\simfiles\\" + name).c_str(), at(name).c_str(), FALSE));
     }
 
     template <typename Fn>
@@ -146,7 +85,8 @@ protected:
         return readLines(at(name));
     }
 
-    std::string folder_;
+    ScratchFolder scratch_;
+    const std::string folder_ = scratch_.path();
     std::vector<HMODULE> modules_;
 };
 
@@ -333,7 +273,7 @@ TEST_F(Simulator, InstallPNPDevicesRunsTheDriversOfTheListedFeatures)
 
 TEST_F(Simulator, EachVariantLacksExactlyItsOwnExport)
 {
-    const std::string variants = binFolder() + "\\simvariants\\no_";
+    const std::string variants = programFolder() + "\\simvariants\\no_";
     for (const char* missing : kExports) {
         HMODULE module = LoadLibraryA((variants + missing + "\\KVIL64.dll").c_str());
         ASSERT_NE(nullptr, module) << missing;
@@ -344,67 +284,35 @@ TEST_F(Simulator, EachVariantLacksExactlyItsOwnExport)
     }
 }
 
-// Summary information property ids of an installer package.
-const UINT kTemplate = 7, kRevisionNumber = 9, kPageCount = 14, kWordCount = 15;
-
-// A session of a minimal package, whose messages a handler collects.
-struct Messages {
-    std::vector<std::pair<UINT, std::string>> seen;
-};
-
-int WINAPI collect(void* context, UINT type, LPCSTR message)
-{
-    static_cast<Messages*>(context)->seen.emplace_back(type & 0xFF000000u, message ? message : "");
-    return 0;
-}
-
 TEST_F(Simulator, LogProgressAndCancelButtonReachTheInstallerWithoutLeakingRecords)
 {
-    const std::string package = at("test.msi");
-    {
-        PMSIHANDLE database;
-        ASSERT_EQ(0u, MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_CREATE, &database));
-        PMSIHANDLE view;
-        ASSERT_EQ(0u, MsiDatabaseOpenViewA(database,
-                                           "CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, "
-                                           "`Value` CHAR(0) NOT NULL PRIMARY KEY `Property`)",
-                                           &view));
-        ASSERT_EQ(0u, MsiViewExecute(view, 0));
-        PMSIHANDLE summary;
-        ASSERT_EQ(0u, MsiGetSummaryInformationA(database, nullptr, 20, &summary));
-        MsiSummaryInfoSetPropertyA(summary, kTemplate, VT_LPSTR, 0, nullptr, "x64;1033");
-        MsiSummaryInfoSetPropertyA(summary, kRevisionNumber, VT_LPSTR, 0, nullptr,
-                                   "{0B2E5F1C-3A61-4C2B-9E55-6F0D2B7A9C11}");
-        MsiSummaryInfoSetPropertyA(summary, kPageCount, VT_I4, 200, nullptr, nullptr);
-        MsiSummaryInfoSetPropertyA(summary, kWordCount, VT_I4, 0, nullptr, nullptr);
-        ASSERT_EQ(0u, MsiSummaryInfoPersist(summary));
-        ASSERT_EQ(0u, MsiDatabaseCommit(database));
-    }
-    Messages messages;
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    INSTALLUI_HANDLERA previous = MsiSetExternalUIA(
-        collect, INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_ACTIONSTART |
-                     INSTALLLOGMODE_COMMONDATA, &messages);
-    {
-        PMSIHANDLE session;
-        ASSERT_EQ(0u, MsiOpenPackageA(package.c_str(), &session));
-        messages.seen.clear();
-        function<KVILLogFn>("KVILLog")(session, "an information line", 2);
-        function<KVILLogFn>("KVILLog")(session, "an error line", 0);
-        function<UpdateProgressStatusMessageFn>("UpdateProgressStatusMessage")(session, "Installing drivers...");
-        function<UpdateCancelButtonFn>("UpdateCancelButton")(session, TRUE);
-    }
-    MsiSetExternalUIA(previous, 0, nullptr);
-    EXPECT_EQ(0u, MsiCloseAllHandles());  // every record was closed
+    InstallerLog log;
+    TestPackage package(scratch_);
+    MSIHANDLE session = package.open();
+    auto kvilLog = function<KVILLogFn>("KVILLog");
+    auto progress = function<UpdateProgressStatusMessageFn>("UpdateProgressStatusMessage");
+    auto cancelButton = function<UpdateCancelButtonFn>("UpdateCancelButton");
+    log.clear();
+    UINT leaked = 0;
+    // Handles are counted per thread: whatever the calls left open is here.
+    std::thread([&] {
+        kvilLog(session, "an information line", 2);
+        kvilLog(session, "an error line", 0);
+        progress(session, "Installing drivers...");
+        cancelButton(session, TRUE);
+        leaked = MsiCloseAllHandles();
+    }).join();
+    EXPECT_EQ(0u, leaked);
 
-    ASSERT_EQ(4u, messages.seen.size());
-    EXPECT_EQ(UINT(INSTALLMESSAGE_INFO), messages.seen[0].first);
-    EXPECT_EQ("an information line", messages.seen[0].second);
-    EXPECT_EQ(UINT(INSTALLMESSAGE_ERROR), messages.seen[1].first);
-    EXPECT_EQ("an error line", messages.seen[1].second);
-    EXPECT_EQ(UINT(INSTALLMESSAGE_ACTIONSTART), messages.seen[2].first);
-    EXPECT_NE(std::string::npos, messages.seen[2].second.find("Installing drivers..."));
-    EXPECT_EQ(UINT(INSTALLMESSAGE_COMMONDATA), messages.seen[3].first);
+    // Message kinds by their top byte: 4 information, 1 error, 8 action
+    // start, 11 common data.
+    std::vector<std::string> lines = log.lines();
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ("4:an information line", lines[0]);
+    EXPECT_EQ("1:an error line", lines[1]);
+    EXPECT_EQ(0u, lines[2].find("8:"));
+    EXPECT_NE(std::string::npos, lines[2].find("Installing drivers..."));
+    EXPECT_EQ(0u, lines[3].find("11:"));
 }
 
 }  // namespace
