@@ -51,30 +51,38 @@ void Installer::message(const std::string& text, int kind) const
     MsiProcessMessage(handle_, type, record.get());
 }
 
+namespace {
+
+// The installed and requested states of a feature; false when the package
+// has no such feature.
+bool featureStates(MSIHANDLE handle, const char* feature, INSTALLSTATE& installed,
+                   INSTALLSTATE& action)
+{
+    installed = action = INSTALLSTATE_UNKNOWN;
+    return MsiGetFeatureStateA(handle, feature, &installed, &action) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
 bool Installer::featureBeingInstalled(const char* feature) const
 {
-    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
-    INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
-    if (MsiGetFeatureStateA(handle_, feature, &installed, &action) != ERROR_SUCCESS)
-        return false;
-    return action == INSTALLSTATE_LOCAL || action == INSTALLSTATE_SOURCE ||
-           action == INSTALLSTATE_DEFAULT;
+    INSTALLSTATE installed, action;
+    return featureStates(handle_, feature, installed, action) &&
+           (action == INSTALLSTATE_LOCAL || action == INSTALLSTATE_SOURCE ||
+            action == INSTALLSTATE_DEFAULT);
 }
 
 bool Installer::featureBeingRemoved(const char* feature) const
 {
-    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
-    INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
-    if (MsiGetFeatureStateA(handle_, feature, &installed, &action) != ERROR_SUCCESS)
-        return false;
-    return installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT;
+    INSTALLSTATE installed, action;
+    return featureStates(handle_, feature, installed, action) &&
+           installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT;
 }
 
 bool Installer::featureExists(const char* feature) const
 {
-    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
-    INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
-    return MsiGetFeatureStateA(handle_, feature, &installed, &action) == ERROR_SUCCESS;
+    INSTALLSTATE installed, action;
+    return featureStates(handle_, feature, installed, action);
 }
 
 bool Installer::query(const std::string& sql,

@@ -62,10 +62,6 @@ std::string format(const char* pattern, ...)
     return result;
 }
 
-}  // namespace kvil
-
-namespace kvil {
-
 std::string fillFirstPlaceholder(const std::string& pattern, const std::string& value)
 {
     size_t at = pattern.find("%s");

@@ -25,10 +25,6 @@ int leadingInteger(const std::string& text);
 // printf-style formatting into a std::string.
 std::string format(const char* pattern, ...);
 
-}  // namespace kvil
-
-namespace kvil {
-
 // Puts `value` in place of the first "%s" of `pattern`; every other character
 // (other % sequences included) stays literal. Texts that come from a package
 // are never used as printf formats.
