@@ -1,12 +1,23 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests and the demo need. Every
+# program the scripts, CMake files and tests run comes from one of these or
+# from the packages a fresh Debian 12 machine has:
+#   cmake, ninja-build          the build            g++-mingw-w64-x86-64-posix  compilers, windres, objdump
+#   wine, wine64                wine, wineboot, wineserver, msiexec (wine64 alone has only the loader)
+#   xvfb                        xvfb-run, Xvfb       xauth                       xvfb-run's cookie
+#   msitools, wixl              msiinfo, msibuild, wixl                          googletest  the test framework
 set -e
-packages="g++-mingw-w64-x86-64-posix wine64 xvfb xauth msitools wixl googletest cmake ninja-build"
+packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build"
 missing=""
 for package in $packages; do
   dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
 done
 if [ -n "$missing" ]; then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+  echo "Installing:$missing"
+  log=$(mktemp /tmp/kvil-install-deps.XXXXXX.log)
+  if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing; } >"$log" 2>&1; then
+    echo "install-deps: installing$missing failed; the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+  fi
 fi
