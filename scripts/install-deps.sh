@@ -6,8 +6,9 @@
 #   wine, wine64                wine, wineboot, wineserver, msiexec (wine64 alone has only the loader)
 #   xvfb                        xvfb-run, Xvfb       xauth                       xvfb-run's cookie
 #   msitools, wixl              msiinfo, msibuild, wixl                          googletest  the test framework
+#   imagemagick                 import (the screenshot of the full-interface run); python3 (fresh machine) runs the package scripts
 set -e
-packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build"
+packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick"
 missing=""
 for package in $packages; do
   dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"

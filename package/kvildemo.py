@@ -1,0 +1,200 @@
+"""Installs the demo package under Wine: a prefix configured as a Windows
+server, msiexec runs with a verbose log, a bound and a watcher that answers
+every window, and readers of what a run left (log, journal, registry, files).
+Used by demo.py (the main job) and the end-to-end tests. Every tool's output
+goes to WORK/steps.log; a failing step names itself and shows its end."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+RUN_TIMEOUT = int(os.environ.get("KVIL_RUN_TIMEOUT", "300"))
+PRODUCT_KEY = r"HKLM\SOFTWARE\Tavrin Computer Corporation"
+SERVICES = ("Orvessa", "dcstor64", "dcevt64", "kvasad")
+# The export table: an action runs in the package once its export is listed.
+EXPORTS = [line.strip() for line in (ROOT / "KVILMSI64.def").read_text().splitlines()
+           if re.fullmatch(r"\s*caKVIL\w+\s*", line)]
+FEATURES = ["IWS", "SI", "KVSS", "RmtMgmt", "WMI", "SNMP", "CLI", "OSLOG", "iVIRK", "NICInt", "INTEL", "BRCM"]
+STATUS = ["CP_IWSSTATUS", "CP_SASTATUS", "CP_KVSMSTATUS", "CP_SSASTATUS", "CP_WMISTATUS", "CP_SNMPSTATUS",
+          "CP_CLISTATUS", "CP_OSLOGSTATUS", "CP_iVIRK12GSTATUS", "CP_NICSTATUS", "CP_INTELSTATUS", "CP_BRCMSTATUS"]
+
+
+class StepFailed(Exception):
+    pass
+
+
+class Machine:
+    """One Wine prefix below WORK, in which the demo package is installed."""
+
+    def __init__(self, build, work):
+        self.build = pathlib.Path(build).resolve()
+        self.work = pathlib.Path(work).resolve()
+        self.work.mkdir(parents=True, exist_ok=True)
+        self.steps = self.work / "steps.log"
+        self.prefix = self.work / "prefix"
+        self.drive = self.prefix / "drive_c"
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", LC_ALL="C.UTF-8",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+
+    def step(self, description, *command, check=True, timeout=RUN_TIMEOUT):
+        with self.steps.open("a") as log:
+            log.write(f"== {description}: {' '.join(map(str, command))}\n")
+            log.flush()
+            try:
+                result = subprocess.run(list(map(str, command)), env=self.env, stdout=log,
+                                        stderr=subprocess.STDOUT, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.fail(f"{description} did not end within {timeout} s")
+        if check and result.returncode != 0:
+            self.fail(f"{description} failed (exit {result.returncode})")
+        return result.returncode
+
+    def fail(self, what):
+        tail = "".join(self.steps.read_text(errors="replace").splitlines(True)[-30:])
+        raise StepFailed(f"{what}; the end of {self.steps}:\n{tail}")
+
+    def output(self, *command):
+        return subprocess.run(list(map(str, command)), env=self.env, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, errors="replace").stdout
+
+    def prepare(self):
+        """A fresh prefix, copied from the build's test prefix when there is one,
+        made a Windows 8.1-class server (Windows Server 2012 R2)."""
+        self.step("stopping an earlier wineserver", "wineserver", "-k", check=False)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        template = self.build / "prefix"
+        if (template / ".kvil-ready").exists():
+            self.step("copying the Wine prefix", "cp", "-a", template, self.prefix)
+        else:
+            self.step("creating the Wine prefix", ROOT / "cmake" / "make-prefix.sh", self.prefix)
+        self.step("starting the wineserver", "wineserver", "-p")
+        self.step("making the prefix a Windows 8.1-class system", "wine", "winecfg", "/v", "win81")
+        self.step("making the prefix a server", "wine", "reg", "add",
+                  r"HKLM\System\CurrentControlSet\Control\ProductOptions", "/v", "ProductType", "/d",
+                  "ServerNT", "/f")
+        (self.drive / "kvildemo").mkdir(exist_ok=True)
+        shutil.copy(self.build / "bin" / "kvilwatch.exe", self.drive / "kvildemo")
+
+    def close(self):
+        self.step("stopping the wineserver", "wineserver", "-k", check=False)
+
+    def package(self, name="orvessa-demo.msi", version="9.1.0", profile=None):
+        """Builds a demo package into the prefix's C:\\kvildemo; returns its Windows path."""
+        args = [sys.executable, ROOT / "package" / "build-package.py", self.build / "bin", self.work,
+                "--name", name, "--version", version]
+        if profile:
+            args += ["--profile", profile]
+        self.step(f"building the package {name}", *args)
+        shutil.copy(self.work / name, self.drive / "kvildemo" / name)
+        return "C:\\kvildemo\\" + name
+
+    def msiexec(self, name, *args, answer="yes", on_ready=None):
+        """Runs wine msiexec ARGS with the verbose log C:\\kvildemo\\NAME.log while
+        the watcher answers message boxes with ANSWER (yes or no). When the
+        ready-to-install dialog shows, on_ready (if given) is called before
+        Install is pressed. Returns a Run; a run that does not end within the
+        bound fails."""
+        folder = self.drive / "kvildemo"
+        for old in folder.glob(name + ".*"):
+            old.unlink()
+        watch = folder / f"{name}.watch"
+        if on_ready is None:
+            (folder / f"{name}.watch.go").write_text("")
+        with self.steps.open("a") as log:
+            log.write(f"== msiexec {' '.join(args)}\n")
+            log.flush()
+            watcher = subprocess.Popen(["wine", "C:\\kvildemo\\kvilwatch.exe", f"C:\\kvildemo\\{name}.watch", answer],
+                                       env=self.env, stdout=log, stderr=subprocess.STDOUT)
+            run = subprocess.Popen(["wine", "msiexec", *args, "/l*v", f"C:\\kvildemo\\{name}.log"],
+                                   env=self.env, stdout=log, stderr=subprocess.STDOUT)
+            deadline = time.monotonic() + RUN_TIMEOUT
+            while run.poll() is None and time.monotonic() < deadline:
+                if on_ready and (folder / f"{name}.watch.summary").exists():
+                    time.sleep(1)  # let the dialog paint
+                    on_ready()
+                    (folder / f"{name}.watch.go").write_text("")
+                    on_ready = None
+                time.sleep(0.2)
+            status = run.poll()
+            (folder / f"{name}.watch.stop").write_text("")
+            try:
+                watcher.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                watcher.kill()
+        if status is None:
+            run.kill()
+            self.step("stopping the hung run", "wineserver", "-k", check=False)
+            self.fail(f"msiexec {' '.join(args)} did not end within {RUN_TIMEOUT} s")
+        return Run(self, name, status)
+
+    # What the machine holds.
+    def registry(self):
+        """The product's registry keys (none when the maker's key is gone)."""
+        return [line for line in self.output("wine", "reg", "query", PRODUCT_KEY, "/s").splitlines()
+                if line.startswith("HKEY")]
+
+    def services(self):
+        present = []
+        for service in SERVICES:
+            if "SERVICE_NAME" in self.output("wine", "sc", "query", service):
+                present.append(service)
+        return present
+
+    def unix(self, windows_path):
+        """The Unix path of a C:\\ path."""
+        return self.drive / windows_path[3:].replace("\\", "/")
+
+    def product_files(self, temp_folder=""):
+        """Files and folders of the product anywhere they may be left."""
+        places = ["Program Files/Tavrin", "Program Files/tempini", "tempini", "users/root/Temp/kviltmpmn",
+                  "users/root/Temp/kvil100.txt"]
+        if temp_folder:
+            places.append(temp_folder)
+        left = []
+        for place in places:
+            path = self.drive / place
+            if path.is_dir():
+                left += sorted(str(p.relative_to(self.drive)) for p in path.rglob("*") if p.is_file()) or [place]
+            elif path.exists():
+                left.append(place)
+        return left
+
+    def journal(self):
+        path = self.drive / "windows" / "temp" / "kvilsim-journal.txt"
+        return path.read_text(errors="replace").splitlines() if path.exists() else []
+
+
+class Run:
+    """One msiexec run: its exit code, verbose log and what the watcher saw."""
+
+    def __init__(self, machine, name, status):
+        folder = machine.drive / "kvildemo"
+        self.status = status
+        self.log_path = folder / f"{name}.log"
+        self.log = self.log_path.read_text(errors="replace") if self.log_path.exists() else ""
+        watch = folder / f"{name}.watch"
+        self.watched = watch.read_text(errors="replace").splitlines() if watch.exists() else []
+        summary = folder / f"{name}.watch.summary"
+        self.summary = summary.read_text(errors="replace") if summary.exists() else None
+
+    @property
+    def succeeded(self):
+        return self.status == 0
+
+    def results(self):
+        """{action: return value} of every action that ended (the last run of each)."""
+        return {m[0]: int(m[1]) for m in re.findall(r"Action ended [\d:]+: (\w+)\. Return value (-?\d+)", self.log)}
+
+    def started(self):
+        return re.findall(r"Action start [\d:]+: (\w+)\.", self.log)
+
+    def properties(self):
+        """The properties at the end of the run, as the log lists them."""
+        return dict(re.findall(r"Property\([SC]\): (\w+) = ([^\r\n]*)", self.log))
+
+    def boxes(self):
+        return [line.split("|", 2)[1:] for line in self.watched if line.startswith("box|")]
