@@ -144,6 +144,40 @@ TEST_F(InstallPhases, WriterRecordsWhatThePhasesUseWhilePropertiesHoldPoison)
     EXPECT_NE(std::string::npos, calls[2].find(common + "sa.ini\", \"08FC\", \"PostUnInstall\", 0, 0) = 0"));
 }
 
+TEST_F(InstallPhases, StorageFeatureOnAFilterDriverModelAsksForARestartAndBootDriverIsRepaired)
+{
+    const std::string services = "SYSTEM\\CurrentControlSet\\Services\\";
+    const DWORD atBoot = 0, disabled = 4;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (services + "dmload").c_str(), "Start", REG_DWORD, &atBoot, 4);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), "Start", REG_DWORD, &disabled, 4);
+    MSIHANDLE session = package.feature({"KVSS", "Storage", ""})
+                            .property("CP_REQUIRESAFAMGT", "yes")
+                            .property("CP_DOINGMAJORUPGRADE", "Yes")
+                            .property("CP_ENABLEDWS", "1")
+                            .setupFile("rules", "hwlist.ini", "[SupportedSystems]")
+                            .open();
+    package.requestState("KVSS", INSTALLSTATE_LOCAL);
+    ActionRun run = runAction(caKVILWriteInfo, session);
+    DWORD start = 9, size = sizeof(start);
+    RegGetValueA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), "Start", RRF_RT_REG_DWORD,
+                 nullptr, &start, &size);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (services + "dmload").c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_EQ(0u, start);
+    EXPECT_EQ("YES", package.get("CP_KVREBOOT"));
+    EXPECT_EQ("", package.get("REBOOT"));
+    // An empty SUPPORTDIR becomes the product's folder in TEMP.
+    const std::string supportFolder = environment.temp + "\\" + package.get("ProductCode");
+    EXPECT_EQ(supportFolder, package.get("SUPPORTDIR"));
+    EXPECT_EQ("[SupportedSystems]", readFile(supportFolder + "\\hwlist.ini"));
+    const std::string text = readFile(sharedFile());
+    EXPECT_NE(std::string::npos,
+              text.find("CP_DOINGMAJORUPGRADE=Yes\r\nCP_ENABLEDWS=1\r\nCP_ISKVSADRUNNING=\r\n"));
+    EXPECT_EQ(text.size() - 33, text.find("\r\nKVSS=INSTALL\r\nCP_KVREBOOT=YES\r\n"));
+}
+
 TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
 {
     std::string text = "SUPPORTDIR=" + support.path() + "\r\nCP_TEMPDIR=" + scratch / "kvtemp" +
