@@ -5,6 +5,7 @@
 #include "qualify/first_time_install.h"
 #include "qualify/install_dir_rules.h"
 #include "qualify/summary_text.h"
+#include "runtime/installer.h"
 #include "runtime/text.h"
 
 using namespace test;
@@ -290,21 +291,14 @@ TEST_F(Qualification, TheSummaryReplacesTheControlRowWithATemporaryOne)
     package.requestState("IWS", INSTALLSTATE_LOCAL);
     EXPECT_EQ(0u, run(caKVILSetSummaryText, session).result);
 
-    MSIHANDLE database = MsiGetActiveDatabase(session);
-    MSIHANDLE view = 0, record = 0;
-    MsiDatabaseOpenViewA(database,
-                         "SELECT `Type`, `Text` FROM `Control` WHERE `Control`='SummaryText'", &view);
-    MsiViewExecute(view, 0);
-    ASSERT_EQ(0u, MsiViewFetch(view, &record));
-    char type[64] = {}, text[4096] = {};
-    DWORD size = sizeof(type);
-    MsiRecordGetStringA(record, 1, type, &size);
-    size = sizeof(text);
-    MsiRecordGetStringA(record, 2, text, &size);
-    EXPECT_EQ("ScrollableText", std::string(type));
+    std::string text;
+    kvil::Installer(session).query(
+        "SELECT `Text` FROM `Control` WHERE `Dialog_`='ReadyToInstall' AND `Control`='SummaryText'",
+        [&](MSIHANDLE, MSIHANDLE record) {
+            text = kvil::recordString(record, 1);
+            return false;
+        });
     EXPECT_TRUE(kvil::contains(text, "{Install:}{\\par }{\\tab Orvessa Web Server}{\\par }{\\par }"
                                      "{Remove:}{\\par }{\\tab SNMP}{\\par }{\\par }}}"))
         << text;
-    for (MSIHANDLE handle : {record, view, database})
-        MsiCloseHandle(handle);
 }
