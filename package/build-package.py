@@ -54,8 +54,8 @@ STOPS = [
 ]
 STOP_SEQUENCE = 1035
 
-# Each feature's command file: the commands leave a trace in the Windows temp
-# folder, PostInstall a file in the install folder that PostUnInstall removes.
+# Each feature's command file: every phase leaves a line in
+# kvildemo-commands.txt in the Windows temp folder.
 # IWS fails its PreInstall phase on purpose while "kvil-fail-preinstall.txt"
 # is at the root of the system drive, to show a rollback.
 COMMANDS = """; Command file of the feature {key}, run by ExecuteCommands of KVIL64.dll.
@@ -67,18 +67,15 @@ COMMANDS = """; Command file of the feature {key}, run by ExecuteCommands of KVI
 
 [PostInstall]
 1=echo {key} %PHASE% >> "%SystemRoot%\\temp\\kvildemo-commands.txt"
-2=echo {key} > "%INSTALLDIR%\\{key}.configured"
 
 [PostInstall.Rollback]
 1=echo {key} %PHASE% rollback >> "%SystemRoot%\\temp\\kvildemo-commands.txt"
-2=del /f /q "%INSTALLDIR%\\{key}.configured"
 
 [PreUnInstall]
 1=echo {key} %PHASE% >> "%SystemRoot%\\temp\\kvildemo-commands.txt"
 
 [PostUnInstall]
 1=echo {key} %PHASE% >> "%SystemRoot%\\temp\\kvildemo-commands.txt"
-2=del /f /q "%INSTALLDIR%\\{key}.configured"
 """
 FAIL = '2=if exist "%SystemDrive%\\kvil-fail-preinstall.txt" exit /b 3\n'
 

@@ -113,7 +113,7 @@ class Machine:
                                    env=self.env, stdout=log, stderr=subprocess.STDOUT)
             deadline = time.monotonic() + RUN_TIMEOUT
             while run.poll() is None and time.monotonic() < deadline:
-                if on_ready and (folder / f"{name}.watch.summary").exists():
+                if on_ready and (folder / f"{name}.watch.ready").exists():
                     time.sleep(1)  # let the dialog paint
                     on_ready()
                     (folder / f"{name}.watch.go").write_text("")

@@ -1,8 +1,9 @@
 // Answers the windows of an installation run under Wine so that it never
 // waits for a person: every message box (class #32770) is written to the log
-// as "box|caption|text" and answered (OK, else Yes or No as asked); the
-// ready-to-install dialog's summary is written to <log>.summary, and once the
-// file <log>.go exists its Install button is pressed. Ends when <log>.stop
+// as "box|caption|text" and answered (OK, else Yes or No as asked). When the
+// ready-to-install dialog shows, <log>.ready is written; once the file
+// <log>.go exists, the dialog's summary text goes to <log>.summary and its
+// Install button is pressed. Ends when <log>.stop
 // exists or after ten minutes.
 // Usage: kvilwatch.exe <log> [yes|no]
 #include <windows.h>
@@ -59,14 +60,26 @@ void answerBox(HWND box)
     PostMessageA(box, WM_COMMAND, button, 0);
 }
 
-BOOL CALLBACK readChild(HWND child, LPARAM found)
+BOOL CALLBACK findInstall(HWND child, LPARAM found)
 {
-    auto* buttons = reinterpret_cast<HWND*>(found);
+    if (className(child) == "Button" && windowText(child).find("Install") != std::string::npos)
+        *reinterpret_cast<HWND*>(found) = child;
+    return TRUE;
+}
+
+BOOL CALLBACK readSummary(HWND child, LPARAM)
+{
     std::string name = className(child);
-    if (name.find("RichEdit") != std::string::npos || name.find("RICHEDIT") != std::string::npos)
-        append(logPath + ".summary", windowText(child));
-    else if (name == "Button" && windowText(child).find("Install") != std::string::npos)
-        *buttons = child;
+    if (name.find("RichEdit") != std::string::npos || name.find("RICHEDIT") != std::string::npos) {
+        // The control is a Unicode window: ask for its text in UTF-16.
+        static wchar_t wide[8192];
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(child, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, 5000,
+                            &length);
+        char text[16384] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), text, sizeof(text) - 1, nullptr, nullptr);
+        append(logPath + ".summary", name + "|" + oneLine(text));
+    }
     return TRUE;
 }
 
@@ -74,21 +87,21 @@ void handleDialog(HWND dialog)
 {
     if (installPressed || !IsWindowVisible(dialog))
         return;
-    std::string summary = logPath + ".summary";
     HWND install = nullptr;
-    if (!exists(summary)) {
+    EnumChildWindows(dialog, findInstall, reinterpret_cast<LPARAM>(&install));
+    if (!install)
+        return;
+    std::string ready = logPath + ".ready";
+    if (!exists(ready)) {
         append(logPath, "dialog|" + windowText(dialog));
-        EnumChildWindows(dialog, readChild, reinterpret_cast<LPARAM>(&install));
-        append(summary, "");
+        append(ready, "");
     }
     if (!exists(logPath + ".go"))
         return;
-    EnumChildWindows(dialog, readChild, reinterpret_cast<LPARAM>(&install));
-    if (install) {
-        append(logPath, "pressed|Install");
-        PostMessageA(install, BM_CLICK, 0, 0);
-        installPressed = true;
-    }
+    EnumChildWindows(dialog, readSummary, 0);
+    append(logPath, "pressed|Install");
+    PostMessageA(install, BM_CLICK, 0, 0);
+    installPressed = true;
 }
 
 BOOL CALLBACK visit(HWND window, LPARAM)
