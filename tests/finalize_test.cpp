@@ -3,6 +3,7 @@
 #include "harness/harness.h"
 #include "harness/support_folder.h"
 #include "install/finalize.h"
+#include "runtime/registry.h"
 
 #include <algorithm>
 
@@ -337,4 +338,85 @@ TEST_F(Finalize, PreferencesExportThenImportRoundTrip)
     GetPrivateProfileStringA("webserver", "enableDWS", "", value, 32,
                              (install + "\\kva\\ini\\kvprv64.ini").c_str());
     EXPECT_STREQ("true", value);
+}
+
+TEST_F(Finalize, NodeUpgradeRegistersInstrumentationAndKeepsARegisteredProduct)
+{
+    SupportFolder library(scratch);
+    OutsideJournal outside(library);
+    const SupportFolder& support = outside.view;
+    for (const char* sub : {"\\sm", "\\jre", "\\jre\\bin", "\\kvsa", "\\kvsa\\ini"})
+        CreateDirectoryA((install + sub).c_str(), nullptr);
+    for (const char* file : {"\\sm\\bccfg3.inf", "\\sm\\bccfg5.inf", "\\jre\\bin\\java.exe"})
+        writeFile(install + file, "x");
+    writeFile(install + "\\kvsa\\ini\\dcisdy64.ini", "[System Info]\r\n");
+    const std::string eventSource = "SYSTEM\\CurrentControlSet\\services\\eventlog\\System\\Orvessa";
+    createKey(eventSource);
+    setRegistryString(kApplications + "\\SystemsManagement", "VENDOR", "Tavrin");
+    createKey(kApplications + "\\DataEngine");
+    createKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa");
+
+    // A real service named Orvessa, running: the backup folders go.
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::string binary = "\"" + programFolder() + "\\kviltestsvc.exe\"";
+    SC_HANDLE service = CreateServiceA(manager, "Orvessa", "Orvessa", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                       SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_TRUE(service != nullptr);
+    StartServiceA(service, 0, nullptr);
+    const std::string backup = environment.programFiles + "\\tempini\\Orvessa";
+    const std::string config = scratch / "config";
+    CreateDirectoryA((environment.programFiles + "\\tempini").c_str(), nullptr);
+    CreateDirectoryA(backup.c_str(), nullptr);
+    CreateDirectoryA(config.c_str(), nullptr);
+
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", library.path()}, {"CP_INSTALLER", "NODE"},
+           {"CP_UPGRADEFLAG", "yes"}, {"WMI", "INSTALL"}, {"IWS", "install"},
+           {"CP_TOMCATTOTOMCAT", "tomcattotomcat"}, {"CP_ISKVSADRUNNING", "False"},
+           {"CP_MESSAGE_FORMAT", "Traditional"}, {"CP_OSLOGFILTER", "2"},
+           {"CP_ConfigBackupFolder", config}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+
+    std::vector<std::string> journal = support.journal();
+    const std::string windows = "\"C:\\windows\", 0) = 0";
+    EXPECT_TRUE(has(journal, "LaunchAppAndWait(\"pnputil.exe -i -a \"\"" + install +
+                                 "\\sm\\bccfg3.inf\"\"\", " + windows));
+    EXPECT_FALSE(anyContains(journal, "bccfg5.inf"));
+    EXPECT_TRUE(has(journal, "LaunchAppAndWait(\"mofcomp \"\"" + install +
+                                 "\\kva\\mof\\invcim.mof\"\"\", " + windows));
+    EXPECT_TRUE(anyContains(journal, "LaunchAppAndWait(\"net start \"\"kvsad\"\""));
+    std::vector<std::string> logged = loggedTexts(support);
+    EXPECT_TRUE(has(logged, "SWRaid pnputil command for 12G server executed"));
+    EXPECT_TRUE(has(logged, "UpgradeUtilityCommand for IWS 6.1.0.1 patch code merge is" +
+                                kvil::upgradeUtilityCommand(install, "tomcattotomcat")));
+
+    EXPECT_EQ(install + "\\kvsa\\bin\\dcship64.dll",
+              kvil::readRegistryString(HKEY_LOCAL_MACHINE, eventSource, "EventMessageFile"));
+    EXPECT_EQ("disabled", kvil::readRegistryString(HKEY_LOCAL_MACHINE,
+                                                   kApplications + "\\SystemsManagement", "OSLOG"));
+    EXPECT_EQ("", kvil::readRegistryString(HKEY_LOCAL_MACHINE,
+                                           kApplications + "\\SystemsManagement", "VENDOR"));
+    EXPECT_EQ(install + "\\kva",
+              kvil::readRegistryString(HKEY_LOCAL_MACHINE,
+                                       "SOFTWARE\\Tavrin Computer Corporation\\Tavrin KVA",
+                                       "InstallPath"));
+    char value[32] = {};
+    GetPrivateProfileStringA("System Info", "Message Preference", "", value, 32,
+                             (install + "\\kvsa\\ini\\dcisdy64.ini").c_str());
+    EXPECT_STREQ("Legacy", value);
+
+    EXPECT_FALSE(exists(config));
+    EXPECT_FALSE(exists(environment.programFiles + "\\tempini"));
+    EXPECT_TRUE(exists(install + "\\jre"));  // still registered: nothing old is removed
+    EXPECT_FALSE(keyExists("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa"));
+    EXPECT_EQ("osia.installedversion=8.1.0\r\n", readFile("C:\\windows\\kvinstal.db"));
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, eventSource.c_str());
 }
