@@ -22,21 +22,23 @@ import uuid
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 
-# Feature key, title, status property (the product's feature table order).
+# Feature key, title, status property, command file (the product's feature
+# table order) and the application key an installed feature has.
 FEATURES = [
-    ("IWS", "Orvessa Web Server", "CP_IWSSTATUS", "iws.ini"),
-    ("SI", "Server Instrumentation", "CP_SASTATUS", "sa.ini"),
-    ("KVSS", "Storage Management", "CP_KVSMSTATUS", "kvsm.ini"),
-    ("RmtMgmt", "Remote Enablement", "CP_SSASTATUS", "ssa.ini"),
-    ("WMI", "WMI", "CP_WMISTATUS", "wmi.ini"),
-    ("SNMP", "SNMP", "CP_SNMPSTATUS", "snmp.ini"),
-    ("CLI", "Command Line Interface", "CP_CLISTATUS", "cli.ini"),
-    ("OSLOG", "Operating System Logging", "CP_OSLOGSTATUS", "oslog.ini"),
-    ("iVIRK", "VIRK Command Line Tools", "CP_iVIRK12GSTATUS", "ivirk12g_mn.ini"),
-    ("NICInt", "Network Interface Card Integration", "CP_NICSTATUS", "nicint.ini"),
-    ("INTEL", "Intel SNMP Agent", "CP_INTELSTATUS", "intel.ini"),
-    ("BRCM", "Broadcom SNMP Agent", "CP_BRCMSTATUS", "brcm.ini"),
+    ("IWS", "Orvessa Web Server", "CP_IWSSTATUS", "iws.ini", "IWS"),
+    ("SI", "Server Instrumentation", "CP_SASTATUS", "sa.ini", "DataEngine"),
+    ("KVSS", "Storage Management", "CP_KVSMSTATUS", "kvsm.ini", "KVSM"),
+    ("RmtMgmt", "Remote Enablement", "CP_SSASTATUS", "ssa.ini", "SSA"),
+    ("WMI", "WMI", "CP_WMISTATUS", "wmi.ini", "WMI"),
+    ("SNMP", "SNMP", "CP_SNMPSTATUS", "snmp.ini", "SNMP"),
+    ("CLI", "Command Line Interface", "CP_CLISTATUS", "cli.ini", "KVACORE"),
+    ("OSLOG", "Operating System Logging", "CP_OSLOGSTATUS", "oslog.ini", "OSLOG"),
+    ("iVIRK", "VIRK Command Line Tools", "CP_iVIRK12GSTATUS", "ivirk12g_mn.ini", "iVIRKMN_12G"),
+    ("NICInt", "Network Interface Card Integration", "CP_NICSTATUS", "nicint.ini", "NIC_INT"),
+    ("INTEL", "Intel SNMP Agent", "CP_INTELSTATUS", "intel.ini", "IntelSNMPAgent"),
+    ("BRCM", "Broadcom SNMP Agent", "CP_BRCMSTATUS", "brcm.ini", "BroadcomSNMPAgent"),
 ]
+APPLICATIONS = r"SOFTWARE\Tavrin Computer Corporation\Kevana\Applications"
 
 # Stop messages (type 19): name, condition, text; in both sequences after the
 # qualification actions.
@@ -155,7 +157,7 @@ def stage(bin_dir, work, profile):
     for name in ("hwlist.ini", "legadp.ini"):
         shutil.copy(ROOT / "simulator" / "samples" / name, support / name)
     shutil.copy(profile, support / "kvilsim.ini")
-    for key, _title, _status, command_file in FEATURES:
+    for key, _title, _status, command_file, _app in FEATURES:
         text = COMMANDS.format(key=key, fail=FAIL if key == "IWS" else "")
         (support / command_file).write_text(text.replace("\n", "\r\n"))
         (work / "files" / f"{key}.txt").write_text(f"{key} feature of the demo package\r\n")
@@ -165,11 +167,13 @@ def stage(bin_dir, work, profile):
 
 def write_wxs(work):
     components, features = [], []
-    for index, (key, title, _status, _file) in enumerate(FEATURES, start=1):
+    for index, (key, title, _status, _file, application) in enumerate(FEATURES, start=1):
         guid = f"2B0E5C11-7A61-4C39-8E0C-1A2B3C4D5E{index + 1:02X}"
         components.append(
             f'            <Component Id="C_{key}" Guid="{guid}" Win64="yes">\n'
             f'              <File Id="F_{key}" Name="{key}.txt" Source="files/{key}.txt"/>\n'
+            f'              <RegistryValue Root="HKLM" Key="{APPLICATIONS}\\{application}" Name="Version"'
+            f' Type="string" Value="[ProductVersion]"/>\n'
             f'            </Component>')
         features.append(
             f'      <Feature Id="{key}" Title="{title}" Level="1" AllowAdvertise="no">'
@@ -226,6 +230,11 @@ def main():
                 "`Remove`, `ActionProperty`) VALUES ('{6F1E2A0C-4D7B-4E31-9A55-0B3C2D7E8F10}', "
                 f"'{args.version}', '', '', 2, '', 'CP_NEWERFOUND')")
 
+    # caKVILFinalize records the web server's folder in this key; the package
+    # removes it with the product (a Registry row named "-").
+    builder.sql(msi, "removing the key Tavrin KVA on uninstall",
+                "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES "
+                "('TavrinKVA', 2, 'SOFTWARE\\Tavrin Computer Corporation\\Tavrin KVA', '-', 'Core')")
     for offset, (name, condition, text) in enumerate(STOPS):
         builder.sql(msi, f"adding {name}", "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
                     f"VALUES ('{name}', 19, '', '{text}')")
@@ -241,7 +250,7 @@ def main():
               "ISSetupFile\tISSetupFile\n",
               [(f"SF{i}", name, name, "", "", "") for i, name in enumerate(support_files, start=1)])
     write_idt(work, "Condition", "Feature_\tLevel\tCondition\ns38\ti2\tS255\nCondition\tFeature_\tLevel\n",
-              [row for key, _t, status, _f in FEATURES
+              [row for key, _t, status, _f, _a in FEATURES
                for row in ((key, "0", f'{status} = "3"'), (key, "200", f'{status} = "2"'))])
     for table, text in DIALOG.items():
         (work / f"{table}.idt").write_text(text)

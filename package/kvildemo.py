@@ -30,6 +30,7 @@ class StepFailed(Exception):
 class Machine:
     """One Wine prefix below WORK, in which the demo package is installed."""
 
+
     def __init__(self, build, work):
         self.build = pathlib.Path(build).resolve()
         self.work = pathlib.Path(work).resolve()
@@ -66,11 +67,12 @@ class Machine:
         made a Windows 8.1-class server (Windows Server 2012 R2)."""
         self.step("stopping an earlier wineserver", "wineserver", "-k", check=False)
         shutil.rmtree(self.prefix, ignore_errors=True)
-        template = self.build / "prefix"
-        if (template / ".kvil-ready").exists():
-            self.step("copying the Wine prefix", "cp", "-a", template, self.prefix)
-        else:
-            self.step("creating the Wine prefix", ROOT / "cmake" / "make-prefix.sh", self.prefix)
+        # A pristine prefix, made once per build folder (the unit tests' prefix
+        # holds what they leave).
+        template = self.build / "e2e-template"
+        if not (template / ".kvil-ready").exists():
+            self.step("creating the Wine prefix", ROOT / "cmake" / "make-prefix.sh", template)
+        self.step("copying the Wine prefix", "cp", "-a", template, self.prefix)
         self.step("starting the wineserver", "wineserver", "-p")
         self.step("making the prefix a Windows 8.1-class system", "wine", "winecfg", "/v", "win81")
         self.step("making the prefix a server", "wine", "reg", "add",
