@@ -61,13 +61,22 @@ def report(machine, run, profile, temp_folder):
     print("Features installed: " + (", ".join(installed) or "(none)"))
     results = run.results()
     ran = [f"{a}={results[a]}" for a in kvildemo.EXPORTS if a in results]
-    print(f"Custom actions that ran ({len(ran)}; KVILMSI64.def lists {len(kvildemo.EXPORTS)}; 1 = success): "
+    print(f"Custom actions in the run ({len(ran)}; KVILMSI64.def lists {len(kvildemo.EXPORTS)}; "
+          "1 = success, 0 = failure; rollback actions count when scheduled): "
           + ", ".join(ran))
-    asked = [line for line in machine.journal()
-             if line.startswith(("ExecuteCommands", "LaunchAppAndWait", "InstallPNPDevices"))]
-    print("The vendor library was asked to run:" + ("" if asked else " nothing"))
-    for line in asked:
-        print("  " + line)
+    print("The vendor library was asked to run:")
+    phases = {}
+    for line in machine.journal():
+        command = re.match(r'ExecuteCommands\(.*"[^"]*\\([^"\\]+)", "[^"]*", "(\w+)", (\d+), (\d+)\) = (-?\d+)', line)
+        if command:
+            name, phase, removal, rollback, result = command.groups()
+            phase += " (complete removal)" if removal == "1" else ""
+            phase += " (rollback)" if rollback == "1" else ""
+            phases.setdefault(phase, []).append(name + ("" if result == "0" else f" = {result}"))
+        elif line.startswith(("LaunchAppAndWait", "InstallPNPDevices")):
+            print("  " + line)
+    for phase, files in phases.items():
+        print(f"  ExecuteCommands {phase}: {', '.join(files)}")
     for box in run.boxes():
         print(f"Message box answered: {box[0]}: {box[1]}")
 
