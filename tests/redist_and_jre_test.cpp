@@ -121,6 +121,7 @@ TEST(JreUpgrade, TheRecordedVersionDecidesTheMigration)
     CopyFileA((programFolder() + "\\recorder.exe").c_str(), java.c_str(), FALSE);
     TestPackage package{scratch};
     package.property("INSTALLDIR", install).open();
+    const std::string key = "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\JRE";
     const std::string ran = "UpgradeUtilityCommand executed from JREUpgrade function call";
     const std::string x86 = "No x64 JRE present in the system, reading from 32 bit hive of registry and "
                             "proceeding with JREUpgrade function call";
@@ -136,10 +137,10 @@ TEST(JreUpgrade, TheRecordedVersionDecidesTheMigration)
         SupportFolder support{folder};
         package.set("SUPPORTDIR", support.path());
         scrubProductRegistry();
-        for (bool view32 : {false, true})
-            if (*(view32 ? c.view32 : c.native))
-                setRegistryString("SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\JRE",
-                                  "Version", view32 ? c.view32 : c.native, view32);
+        if (*c.native)
+            setRegistryString(key, "Version", c.native);
+        if (*c.view32)
+            setRegistryString(key, "Version", c.view32, true);
         if (&c == std::end(cases) - 1)
             DeleteFileA(java.c_str());
         ActionRun run = runAction(caKVILJREUpgrade, package.session());
@@ -177,6 +178,5 @@ TEST(JreUpgrade, AnUnusableLibraryStopsTheInstallation)
         ASSERT_EQ(1u, run.boxes.size());
         const MessageBoxSeen& box = run.boxes[0];
         EXPECT_EQ(expected, box.caption + "|" + box.text + (box.errorIcon ? "|1" : "|0"));
-        EXPECT_TRUE(box.ok);
     }
 }
