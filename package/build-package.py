@@ -162,6 +162,8 @@ def stage(bin_dir, work, profile):
         (support / command_file).write_text(text.replace("\n", "\r\n"))
         (work / "files" / f"{key}.txt").write_text(f"{key} feature of the demo package\r\n")
     (work / "files" / "orvessa.txt").write_text("Orvessa Server Administrator (demo)\r\n")
+    (work / "files" / "dcisdy64.ini").write_text(
+        "[System Info]\r\nMessage Preference=Enhanced\r\nAuto Archive SEL Log=False\r\nOS Log Filter=3\r\n")
     return sorted(p.name for p in support.iterdir())
 
 

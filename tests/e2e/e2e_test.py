@@ -108,7 +108,12 @@ class DemoPackage(unittest.TestCase):
         self.assertIn("{", run.properties().get("CP_OLDERPRODUCTS", ""))
         self.assertEqual(run.results().get("RemoveExistingProducts"), 1)
         if {"caKVILSetFirstTimeInstall", "caKVILFinalize"} <= EXPORTS:
-            self.assertEqual(run.properties().get("CP_DOINGMAJORUPGRADE"), "YES")
+            p = run.properties()
+            self.assertEqual(p.get("CP_DOINGMAJORUPGRADE"), "YES")
+            # From the earlier installation's kvsa\ini\dcisdy64.ini (its
+            # finalize rewrote the other settings with the package's defaults).
+            self.assertEqual(p.get("CP_MESSAGE_FORMAT"), "enhanced")
+            self.assertIn("INI exists, CP_MESSAGE_FORMAT property is set to enhanced", run.log)
             self.assertActions(run, ["caKVILCreateUpgradeRegKey", "caKVILExportKVSAPrefs", "caKVILJREUpgrade",
                                      "caKVILImportKVSAPrefs"])
         self.assertIn("IWS", self.installed())
