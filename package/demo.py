@@ -81,11 +81,11 @@ def report(machine, run, profile, temp_folder):
         print(f"Message box answered: {box[0]}: {box[1]}")
 
 
-def leftovers(machine, temp_folder):
+def leftovers(machine, temp_folder, when):
     services = machine.services()
     registry = machine.registry()
     files = machine.product_files(temp_folder)
-    print("Left after removal:")
+    print(f"Left {when}:")
     print("  services: " + (", ".join(services) or "none"))
     print("  registry keys: " + (", ".join(registry) or "none"))
     folders = {}
@@ -113,7 +113,9 @@ def main():
         run = machine.msiexec("install", "/i", package, "/qn")
         temp_folder = run.properties().get("SUPPORTDIR", "")[3:].replace("\\", "/")
         report(machine, run, profile, temp_folder)
-        print(f"Installation: {'succeeded' if run.succeeded else 'stopped (msiexec exit %s)' % run.status}")
+        stops = [a for a in run.started() if a.startswith("Stop")]
+        print(f"Installation: {'succeeded' if run.succeeded else 'stopped (msiexec exit %s)' % run.status}"
+              + (f" by the package's condition {stops[0]} (package/build-package.py lists its message)" if stops else ""))
         print(f"Full log: {run.log_path}")
         print()
         if run.succeeded:
@@ -123,7 +125,7 @@ def main():
                   f"; log: {removal.log_path}")
         else:
             progress(5, "Nothing to remove")
-        leftovers(machine, temp_folder)
+        leftovers(machine, temp_folder, "after the removal" if run.succeeded else "on the machine")
     except kvildemo.StepFailed as failure:
         sys.exit(f"demo: {failure}")
     finally:
