@@ -11,8 +11,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILFinalize(MSIHANDLE);
-extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 

@@ -12,12 +12,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILCheckTEMP(MSIHANDLE);
-extern "C" UINT __stdcall caKVILSetFirstTimeInstall(MSIHANDLE);
-extern "C" UINT __stdcall caKVILTestINSTALLDIR(MSIHANDLE);
-extern "C" UINT __stdcall caKVILResetDisallowedFeatures(MSIHANDLE);
-extern "C" UINT __stdcall caKVILCheckforMGMTINT(MSIHANDLE);
-extern "C" UINT __stdcall caKVILSetSummaryText(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 const std::string kKevana = "SOFTWARE\\Tavrin Computer Corporation\\Kevana";

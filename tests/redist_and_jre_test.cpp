@@ -10,8 +10,7 @@
 using namespace test;
 using Lines = std::vector<std::string>;
 
-extern "C" UINT __stdcall caKVILRunVCRedist(MSIHANDLE);
-extern "C" UINT __stdcall caKVILJREUpgrade(MSIHANDLE);
+#include "runtime/exports.h"
 
 TEST(RedistRules, FieldsAndThePackageByOsName)
 {

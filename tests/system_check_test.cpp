@@ -9,7 +9,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILSystemCheck(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 
