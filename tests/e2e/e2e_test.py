@@ -71,6 +71,8 @@ class DemoPackage(unittest.TestCase):
         self.assertEqual(change.status, 0, change.log_path)
         self.assertNotIn("KVSS", self.installed())
         self.assertIn("IWS", self.installed())
+        if "caKVILPreInstall" in EXPORTS:
+            self.assertIn("Uninstalling feature KVSS", change.log)
 
         removal = self.machine.msiexec("remove", "/x", package, "/qn")
         self.assertEqual(removal.status, 0, removal.log_path)
