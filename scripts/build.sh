@@ -18,5 +18,6 @@ if ! { cmake -S . -B build-dll -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x
   exit 1
 fi
 x86_64-w64-mingw32-objdump -p build-dll/bin/KVILMSI64.dll |
-  awk '/file format/ {print "      " $0} /^\t\[ *[0-9]+\] caKVIL/ {n++} END {print "      exports: " n " custom actions"}'
+  awk '/file format/ {print "      " $0} /DLL Name:/ {dlls = dlls " " $3} /^\t\[ *[0-9]+\] caKVIL/ {n++}
+       END {print "      imports:" dlls; print "      exports: " n " custom actions"}'
 exec xvfb-run -a python3 package/demo.py build-dll "$@"
