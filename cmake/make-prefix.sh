@@ -23,5 +23,13 @@ done
 step "creating the prefix" wine wineboot -i
 # Without a window manager each message box would take ~2 s to map.
 step "unmanaging windows" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+# Drive letters of the kinds an install folder must not be on: R: removable,
+# S: CD-ROM, T: network (each a plain folder; the type comes from the registry).
+for drive in r:floppy s:cdrom t:network; do
+  letter="${drive%%:*}"
+  mkdir -p "$prefix/drives/$letter"
+  ln -sfn "../drives/$letter" "$prefix/dosdevices/$letter:"
+  step "making $letter: a ${drive#*:} drive" wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d "${drive#*:}" /f
+done
 step "waiting for the wineserver" wineserver -w
 touch "$prefix/.kvil-ready"

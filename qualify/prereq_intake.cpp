@@ -51,13 +51,13 @@ void lockFeaturesNewToUpgrade(FeatureSelection& features)
     for (const char* key : {"RmtMgmt", "IWS", "INTEL", "BRCM", "KVSS", "iVIRK"})
         features.raise(key, kLocked);
     // Before 7.2.0 these five were parts of the core application, whose key
-    // stands for them all.
+    // stands for them all: they are raised to 0 then, which still hides an
+    // installed instrumentation beside the client tools.
     const bool coreCoversThem =
         versionPredates720(installedVersion()) &&
         registryKeyExists(HKEY_LOCAL_MACHINE, std::string(kApplicationsKey) + "\\KVACORE");
-    if (!coreCoversThem)
-        for (const char* key : {"SI", "CLI", "WMI", "SNMP", "OSLOG"})
-            features.raise(key, kLocked);
+    for (const char* key : {"SI", "CLI", "WMI", "SNMP", "OSLOG"})
+        features.raise(key, coreCoversThem ? kUnrestricted : kLocked);
 }
 
 void applyFeatureCodes(const Installer& installer, FeatureSelection& features, bool interactive,

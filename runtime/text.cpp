@@ -41,7 +41,14 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 
 int leadingInteger(const std::string& text)
 {
-    return std::atoi(text.c_str());
+    // Only the digits at the very start count: no blanks, no sign.
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + (c - '0');
+    }
+    return value;
 }
 
 std::string format(const char* pattern, ...)

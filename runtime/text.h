@@ -18,8 +18,8 @@ bool contains(const std::string& text, const std::string& part);
 // replacement (so a replacement that contains `from` is not expanded again).
 std::string replaceAll(std::string text, const std::string& from, const std::string& to);
 
-// The value of the leading decimal digits (after optional blanks and sign), 0
-// when there are none: the reading atoi gives.
+// The value of the decimal digits that open the text, 0 when it does not
+// begin with a digit (a leading blank or sign gives 0).
 int leadingInteger(const std::string& text);
 
 // printf-style formatting into a std::string.

@@ -362,3 +362,15 @@ TEST_F(PreReqIntake, AMajorUpgradeAddsNoFeatureTheEarlierInstallationLacked)
         EXPECT_EQ(c.expected, statuses(*packages.back()));
     }
 }
+
+TEST_F(PreReqIntake, AnUpgradeOfTheCoreApplicationStillHidesInstrumentationBesideTheClient)
+{
+    createKey(kApplications + "\\KVACORE");
+    createKey(kApplications + "\\DataEngine");
+    createKey(kApplications + "\\Client");
+    setRegistryString(kApplications + "\\SystemsManagement", "Version", "7.1.0");
+    MSIHANDLE handle = session("2");
+    package.set("CP_DOINGMAJORUPGRADE", "YES");
+    EXPECT_EQ(0u, check(handle).result);
+    EXPECT_EQ("3", package.get("CP_SASTATUS"));
+}

@@ -1,0 +1,107 @@
+#include "install/command_phase.h"
+
+#include "qualify/feature_table.h"
+#include "runtime/environment.h"
+#include "runtime/files.h"
+#include "runtime/process.h"
+#include "runtime/shared_data.h"
+#include "runtime/text.h"
+#include "runtime/vendor_library.h"
+
+namespace kvil {
+
+namespace {
+
+const char* const kCaption = "KVILAction";
+
+// Copies over an earlier copy and restricts the copy, whether or not the copy
+// succeeded; true when it did.
+bool stageFile(const std::string& source, const std::string& target)
+{
+    bool copied = CopyFileA(source.c_str(), target.c_str(), FALSE) != FALSE;
+    startProcess(removeUsersAccessCommand(target), nullptr, false);
+    return copied;
+}
+
+}  // namespace
+
+std::string removeUsersAccessCommand(const std::string& path)
+{
+    return "cacls \"" + path + "\" /E /R Users";
+}
+
+UINT runCommandPhase(const Installer& installer, const char* installPhase,
+                     const char* uninstallPhase, bool rollback)
+{
+    const std::string installFolder = storedValue("INSTALLDIR");
+    const std::string supportFolder = storedValue("SUPPORTDIR");
+    const BOOL completeRemoval = equalsNoCase(storedValue("REMOVE"), "ALL");
+    const std::string tempFolder = storedValue("CP_TEMPDIR");
+
+    VendorLibrary library(supportFolder);
+    if (!library.loaded()) {
+        errorBox(kCaption, "Failed to load library " + library.path(), MB_OK | MB_ICONERROR);
+        return ERROR_INSTALL_FAILURE;
+    }
+    auto executeCommands = library.function<ExecuteCommandsFn>("ExecuteCommands");
+    if (!executeCommands) {
+        VendorLibrary::reportMissingFunction(kCaption, "ExecuteCommands");
+        return ERROR_INSTALL_FAILURE;
+    }
+    auto kvilLog = library.function<KVILLogFn>("KVILLog");
+    if (!kvilLog) {
+        VendorLibrary::reportMissingFunction(kCaption, "KVILLog");
+        return ERROR_INSTALL_FAILURE;
+    }
+    auto log = [&](const std::string& text) { kvilLog(installer.handle(), text.c_str(), 2); };
+
+    const std::string programFiles = environmentVariable("ProgramFiles");
+    if (programFiles.empty())
+        log("ProgramFiles folder not found. Cannot copy the ini files.");
+    const std::string workFolder = programFiles + "\\tempini";
+    if (!directoryIsWritable(workFolder))
+        log("Unable to create <ProgramFiles>/tempini folder. Cannot copy ini files.");
+
+    log("SUPPORTDIR = " + supportFolder);
+    log("INSTALLDIR = " + installFolder);
+    log("CP_TEMPDIR = " + tempFolder);
+    log("TEMPINIDIR folder is " + workFolder);
+    const std::string systemId = storedValue("CP_SYSTEMID");
+
+    stageFile(supportFolder + "\\" + "hwlist.ini", workFolder + "\\" + "hwlist.ini");
+
+    UINT result = ERROR_SUCCESS;
+    for (const FeatureRow& row : kFeatureTable) {
+        const std::string state = storedValue(row.key);
+        const std::string source = supportFolder + "\\" + row.commandFile;
+        const std::string commandFile = workFolder + "\\" + row.commandFile;
+        if (!stageFile(source, commandFile))
+            log("Cannot copy file" + commandFile);
+
+        if (equalsNoCase(state, "INSTALL")) {
+            log(std::string("Installing feature ") + row.key);
+            if (pathIsFile(source)) {
+                int answer = executeCommands(installer.handle(), installFolder.c_str(),
+                                             workFolder.c_str(), tempFolder.c_str(),
+                                             commandFile.c_str(), systemId.c_str(), installPhase,
+                                             completeRemoval, rollback);
+                if (!rollback && answer != 0) {
+                    result = ERROR_INSTALL_FAILURE;
+                    break;
+                }
+            }
+        } else if (equalsNoCase(state, "UNINSTALL")) {
+            log(std::string("Uninstalling feature ") + row.key);
+            if (pathIsFile(source))
+                executeCommands(installer.handle(), installFolder.c_str(), workFolder.c_str(),
+                                tempFolder.c_str(), commandFile.c_str(), systemId.c_str(),
+                                uninstallPhase, completeRemoval, rollback);
+        }
+    }
+
+    library.unload();
+    removeDirectoryTree(workFolder, true);
+    return result;
+}
+
+}  // namespace kvil

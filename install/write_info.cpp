@@ -1,0 +1,210 @@
+// caKVILWriteInfo: records, once and before the deferred actions run, every
+// value they need in the shared data file (they cannot read properties),
+// leaves a copy of it in TEMP, makes sure the support files are in
+// SUPPORTDIR, repairs the storage boot driver's start setting and decides
+// whether the installation ends with a restart. Never fails.
+#include "install/write_info.h"
+
+#include "qualify/feature_table.h"
+#include "runtime/environment.h"
+#include "runtime/files.h"
+#include "runtime/guard.h"
+#include "runtime/registry.h"
+#include "runtime/services.h"
+#include "runtime/shared_data.h"
+#include "runtime/text.h"
+
+#include <cstdio>
+
+namespace kvil {
+
+std::string sharedDataLine(const std::string& key, const std::string& value)
+{
+    std::string oneLine = value;
+    for (char& c : oneLine)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return key + "=" + oneLine + "\r\n";
+}
+
+std::string withoutTrailingBackslash(const std::string& folder)
+{
+    if (!folder.empty() && folder.back() == '\\')
+        return folder.substr(0, folder.size() - 1);
+    return folder;
+}
+
+bool bootDriverStartNeedsRepair(const std::string& dmloadStart, const std::string& dmbootStart)
+{
+    return !dmloadStart.empty() && dmloadStart[0] == '0' && !dmbootStart.empty() &&
+           dmbootStart[0] == '4';
+}
+
+}  // namespace kvil
+
+using namespace kvil;
+
+namespace {
+
+const char* const kDmloadKey = "SYSTEM\\CurrentControlSet\\Services\\dmload\\";
+const char* const kDmbootKey = "SYSTEM\\CurrentControlSet\\Services\\dmboot\\";
+
+// The shared data file while it is written. A file that cannot be opened
+// loses the writes silently.
+class SharedDataWriter {
+public:
+    explicit SharedDataWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
+    ~SharedDataWriter() { close(); }
+    SharedDataWriter(const SharedDataWriter&) = delete;
+    SharedDataWriter& operator=(const SharedDataWriter&) = delete;
+
+    void line(const std::string& key, const std::string& value)
+    {
+        if (file_)
+            std::fputs(sharedDataLine(key, value).c_str(), file_);
+    }
+    void close()
+    {
+        if (file_)
+            std::fclose(file_);
+        file_ = nullptr;
+    }
+
+private:
+    FILE* file_;
+};
+
+// Writes the record's stream (column 3) to the file in chunks of 1024 bytes.
+void writeStream(MSIHANDLE record, const std::string& path)
+{
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return;
+    for (;;) {
+        char chunk[1024];
+        DWORD size = sizeof(chunk);
+        if (MsiRecordReadStream(record, 3, chunk, &size) != ERROR_SUCCESS)
+            break;
+        DWORD written = 0;
+        WriteFile(file.get(), chunk, size, &written, nullptr);
+        if (size < sizeof(chunk))
+            break;
+    }
+}
+
+// The package's support files, rows of ISSetupFile, written into SUPPORTDIR
+// (which becomes TEMP\<ProductCode> when it is empty). With `keepExisting`, a
+// file already there is left as it is.
+bool extractSupportFiles(const Installer& installer, bool extract, bool keepExisting)
+{
+    std::string supportFolder;
+    if (installer.readProperty("SUPPORTDIR", supportFolder) && !extract)
+        return true;
+    if (supportFolder.empty()) {
+        const std::string temp = environmentVariable("TEMP");
+        if (temp.empty())
+            return false;
+        supportFolder = temp + "\\" + installer.property("ProductCode");
+        installer.setProperty("SUPPORTDIR", supportFolder);
+    }
+    CreateDirectoryA(supportFolder.c_str(), nullptr);
+    return installer.query("SELECT * FROM `ISSetupFile`", [&](MSIHANDLE, MSIHANDLE record) {
+        char name[1024] = {};
+        DWORD count = sizeof(name);
+        if (MsiRecordGetStringA(record, 2, name, &count) != ERROR_SUCCESS)
+            return true;
+        name[sizeof(name) - 1] = '\0';
+        const std::string path = supportFolder + "\\" + name;
+        if (keepExisting && pathIsFile(path))
+            return true;
+        writeStream(record, path);
+        return true;
+    });
+}
+
+// Sets the storage boot driver to start at boot when its loader does but the
+// driver itself is disabled.
+void repairBootDriverStart()
+{
+    std::string dmload, dmboot;
+    if (registryKeyExists(HKEY_LOCAL_MACHINE, kDmloadKey))
+        dmload = readRegistryString(HKEY_LOCAL_MACHINE, kDmloadKey, "Start");
+    if (registryKeyExists(HKEY_LOCAL_MACHINE, kDmbootKey))
+        dmboot = readRegistryString(HKEY_LOCAL_MACHINE, kDmbootKey, "Start");
+    if (!bootDriverStartNeedsRepair(dmload, dmboot))
+        return;
+    RegKey key;
+    const DWORD boot = 0;
+    bool written =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDmbootKey, 0, KEY_ALL_ACCESS, key.receive()) ==
+            ERROR_SUCCESS &&
+        RegSetValueExA(key.get(), "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&boot),
+                       sizeof(boot)) == ERROR_SUCCESS;
+    if (!written)
+        MessageBoxA(nullptr, "Failed to set ", "DmBoot reg key", MB_OK);
+}
+
+UINT writeInfo(const Installer& installer)
+{
+    extractSupportFiles(installer, true, true);
+
+    SharedDataWriter file(sharedDataFilePath());
+    auto write = [&](const char* key) { file.line(key, installer.property(key)); };
+    file.line("INSTALLDIR", withoutTrailingBackslash(installer.property("INSTALLDIR")));
+    file.line("SUPPORTDIR", withoutTrailingBackslash(installer.property("SUPPORTDIR")));
+    for (const char* key : {"CP_INSTALLER", "PrimaryVolumePath", "ProductVersion", "BUILDNUMBER",
+                            "CP_SYSTEMID", "CP_UPGRADEFLAG", "CP_MAJORUPGRADE",
+                            "CP_DOINGMAJORUPGRADE"})
+        write(key);
+
+    if (equalsNoCase(installer.property("CP_DOINGMAJORUPGRADE"), "YES")) {
+        if (serviceIsRunning("kvsad"))
+            installer.setProperty("CP_ISKVSADRUNNING", "true");
+        write("CP_ENABLEDWS");
+    }
+
+    for (const char* key : {"CP_ISKVSADRUNNING", "CP_TOMCATTOTOMCAT", "REMOVE", "STARTSERVICES",
+                            "ProductLanguage", "CP_TEMPDIR"})
+        write(key);
+    file.line("CP_ConfigBackupFolder", installer.property("CommonAppDataFolder") + "Tavrin\\Orvessa");
+    for (const char* key : {"CP_IMPORTKVSAPREFERENCES", "CP_CUSTOMLOGFILESIZE", "CP_MESSAGE_FORMAT",
+                            "CP_AUTOARCHIEVESELLOG", "CP_OSLOGFILTER", "CP_LOGALLSENSORS"})
+        write(key);
+
+    const bool requiresFilterDriver = equalsNoCase(installer.property("CP_REQUIRESAFAMGT"), "YES");
+    bool restart = equalsNoCase(installer.property("CP_KVREBOOT"), "YES");
+    repairBootDriverStart();
+
+    for (const FeatureRow& row : kFeatureTable) {
+        const char* state = installer.featureBeingInstalled(row.key)  ? "INSTALL"
+                            : installer.featureBeingRemoved(row.key) ? "UNINSTALL"
+                                                                     : nullptr;
+        if (!state)
+            continue;
+        file.line(row.key, state);
+        // Adding or removing storage management on a model with the filter
+        // driver takes a restart.
+        if (equalsNoCase(row.key, "KVSS") && requiresFilterDriver)
+            restart = true;
+    }
+
+    if (restart) {
+        installer.setProperty("CP_KVREBOOT", "YES");
+        file.line("CP_KVREBOOT", "YES");
+    } else {
+        installer.setProperty("REBOOT", "Suppress");
+    }
+
+    file.close();
+    CopyFileA(sharedDataFilePath().c_str(), (environmentVariable("TEMP") + "\\kvil100.txt").c_str(),
+              FALSE);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall caKVILWriteInfo(MSIHANDLE handle)
+{
+    return guarded("caKVILWriteInfo", handle, writeInfo);
+}

@@ -1,0 +1,137 @@
+// caKVILSetSummaryText: writes the Rich Text summary of what the installation
+// is about to do into the SummaryText control of the ReadyToInstall dialog,
+// replacing the control's row by a temporary one.
+#include "qualify/summary_text.h"
+
+#include "qualify/feature_table.h"
+#include "runtime/guard.h"
+#include "runtime/localised.h"
+#include "runtime/text.h"
+
+namespace kvil {
+
+std::string richTextLiteral(const std::string& text)
+{
+    std::string escaped;
+    for (char c : text) {
+        if (c == '\\' || c == '{' || c == '}')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+namespace {
+
+const char* const kParagraph = "{\\par }";
+
+std::string header(int languageOffset)
+{
+    const char* charset = languageOffset == 6000   ? "\\fcharset128"
+                          : languageOffset == 7000 ? "\\fcharset134"
+                                                   : "\\fcharset0";
+    return std::string("{\\rtf1{\\fonttbl{\\f0\\fswiss") + charset +
+           "\\fprq2{\\*\\panose 020b0604020202020204}Arial;}}"
+           "{\\f0\\fs17\\insrsid6824715\\charrsid15495136 ";
+}
+
+std::string group(const std::string& text)
+{
+    return "{" + text + "}";
+}
+
+std::string listBlock(const std::string& heading, const std::vector<std::string>& titles)
+{
+    std::string block = group(heading) + kParagraph;
+    for (const std::string& title : titles)
+        block += "{\\tab " + title + "}" + kParagraph;
+    return block + kParagraph;
+}
+
+}  // namespace
+
+std::string summaryRichText(const SummaryInputs& in)
+{
+    std::string text = header(in.languageOffset);
+    if (in.toInstall.empty() && in.toRemove.empty())
+        return text + kParagraph + group(in.nothingSelected) + kParagraph + "}}";
+    if (in.firstTime)
+        text += group(in.heading) + kParagraph + "{\\tab " + richTextLiteral(in.installFolder) +
+                "}" + kParagraph + kParagraph;
+    if (!in.toInstall.empty())
+        text += listBlock(in.installHeading, in.toInstall);
+    if (!in.toRemove.empty())
+        text += listBlock(in.removeHeading, in.toRemove);
+    if (in.firstTime && !in.ranPrerequisiteChecker)
+        text += group(in.closingNote);
+    return text + "}}";
+}
+
+}  // namespace kvil
+
+using namespace kvil;
+
+namespace {
+
+const char* const kSummaryQuery =
+    "SELECT `Dialog_`, `Control`, `Type`, `X`, `Y`, `Width`, `Height`, `Attributes`, "
+    "`Property`, `Text`, `Control_Next`, `Help` FROM `Control` WHERE "
+    "(`Dialog_`='ReadyToInstall' AND `Control`='SummaryText')";
+
+// The property, or `fallback` when it cannot be read.
+std::string propertyOr(const Installer& installer, const char* name, const std::string& fallback)
+{
+    std::string value;
+    return installer.readProperty(name, value) ? value : fallback;
+}
+
+SummaryInputs readInputs(const Installer& installer)
+{
+    SummaryInputs in;
+    in.installFolder = propertyOr(installer, "INSTALLDIR", "INSTALLDIR");
+    const std::string productVersion = installer.property("ProductVersion");
+    in.firstTime = equalsNoCase(installer.property("CP_FIRSTTIMEINSTALL"), "YES");
+    in.ranPrerequisiteChecker = equalsNoCase(installer.property("CP_USERRANPREREQ"), "YES");
+    in.heading = replaceAll(propertyOr(installer, "SummaryText1", "SummaryText1"),
+                            "<product-version>", productVersion);
+    in.installHeading = propertyOr(installer, "SummaryText2", "SummaryText2");
+    in.removeHeading = propertyOr(installer, "SummaryText3", "SummaryText3");
+    in.closingNote = propertyOr(installer, "SummaryText4", "SummaryText4");
+    in.languageOffset = languageOffset(installer);
+    for (const FeatureRow& row : kFeatureTable)
+        if (row.titleId != kNoTitle && installer.featureBeingInstalled(row.key))
+            in.toInstall.push_back(loadLocalisedString(installer, row.titleId));
+    for (const FeatureRow& row : kFeatureTable)
+        if (row.titleId != kNoTitle && installer.featureBeingRemoved(row.key))
+            in.toRemove.push_back(loadLocalisedString(installer, row.titleId));
+    in.nothingSelected = loadLocalisedString(installer, 2043);
+    return in;
+}
+
+UINT setSummaryText(const Installer& installer)
+{
+    MsiHandle database(MsiGetActiveDatabase(installer.handle()));
+    if (!database)
+        return ERROR_INSTALL_FAILURE;
+    MsiHandle view;
+    if (MsiDatabaseOpenViewA(database.get(), kSummaryQuery, view.receive()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    MsiHandle record;
+    if (MsiViewFetch(view.get(), record.receive()) != ERROR_SUCCESS ||
+        MsiViewModify(view.get(), MSIMODIFY_DELETE, record.get()) != ERROR_SUCCESS ||
+        MsiRecordSetStringA(record.get(), 3, "ScrollableText") != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    const std::string text = summaryRichText(readInputs(installer));
+    if (MsiRecordSetStringA(record.get(), 10, text.c_str()) != ERROR_SUCCESS ||
+        MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get()) != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall caKVILSetSummaryText(MSIHANDLE handle)
+{
+    return guarded("caKVILSetSummaryText", handle, setSummaryText);
+}

@@ -1,0 +1,252 @@
+// caKVILWriteInfo, the four command-phase actions and caKVILInstallPNPDrivers:
+// what the writer records, and the deferred actions reading only that.
+#include "harness/support_folder.h"
+#include "install/command_phase.h"
+#include "install/pnp_drivers.h"
+#include "install/write_info.h"
+
+#include <algorithm>
+#include <map>
+
+using namespace test;
+
+extern "C" UINT __stdcall caKVILWriteInfo(MSIHANDLE);
+extern "C" UINT __stdcall caKVILPreInstall(MSIHANDLE);
+extern "C" UINT __stdcall caKVILPreInstallRollback(MSIHANDLE);
+extern "C" UINT __stdcall caKVILPostInstall(MSIHANDLE);
+extern "C" UINT __stdcall caKVILInstallPNPDrivers(MSIHANDLE);
+
+namespace {
+const char* const kCommandFiles[] = {"iws.ini",  "sa.ini",  "kvsm.ini",        "ssa.ini",
+                                     "wmi.ini",  "snmp.ini", "cli.ini",        "oslog.ini",
+                                     "ivirk12g_mn.ini", "nicint.ini", "intel.ini", "brcm.ini"};
+std::vector<std::string> journalLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+const char* const kFeatures[] = {"IWS", "SI",    "KVSS",  "RmtMgmt", "WMI",   "SNMP",
+                                 "CLI", "OSLOG", "iVIRK", "NICInt",  "INTEL", "BRCM"};
+}  // namespace
+
+TEST(InstallDecisions, EntriesStayOneLineAndFoldersLoseOneBackslash)
+{
+    EXPECT_EQ("A=x  SUPPORTDIR=D:\\evil\r\n", kvil::sharedDataLine("A", "x\r\nSUPPORTDIR=D:\\evil"));
+    EXPECT_EQ("A=\r\n", kvil::sharedDataLine("A", ""));
+    EXPECT_EQ("C:\\App", kvil::withoutTrailingBackslash("C:\\App\\"));
+    EXPECT_EQ("C:\\App\\", kvil::withoutTrailingBackslash("C:\\App\\\\"));
+    EXPECT_EQ("", kvil::withoutTrailingBackslash(""));
+    EXPECT_EQ("cacls \"C:\\Program Files\\tempini\\iws.ini\" /E /R Users",
+              kvil::removeUsersAccessCommand("C:\\Program Files\\tempini\\iws.ini"));
+}
+
+TEST(InstallDecisions, BootDriverRepairNeedsLoaderAtBootAndDriverDisabled)
+{
+    struct Case { const char* dmload; const char* dmboot; bool repair; };
+    for (const Case& c : {Case{"0", "4", true}, Case{"1", "4", false}, Case{"", "4", false},
+                          Case{"0", "3", false}, Case{"0", "", false}})
+        EXPECT_EQ(c.repair, kvil::bootDriverStartNeedsRepair(c.dmload, c.dmboot))
+            << c.dmload << "/" << c.dmboot;
+}
+
+TEST(InstallDecisions, DriverListHoldsFeaturesBeingInstalledInTableOrder)
+{
+    std::map<std::string, std::string> stored = {{"SNMP", "install"}, {"IWS", "INSTALL"},
+                                                 {"SI", "UNINSTALL"}, {"CLI", "INSTALLED"}};
+    auto state = [&](const char* key) { return stored.count(key) ? stored[key] : ""; };
+    EXPECT_EQ("IWS,SNMP,", kvil::pnpFeatureList(state));
+    stored = {{"SI", "UNINSTALL"}};
+    EXPECT_EQ("", kvil::pnpFeatureList(state));
+}
+
+class InstallPhases : public ::testing::Test {
+protected:
+    void SetUp() override { scrubProductRegistry(); }
+    void TearDown() override { scrubProductRegistry(); }
+    std::string sharedFile() const { return environment.systemDrive + "\\tempini\\kvil100.txt"; }
+    std::string workFolder() const { return environment.programFiles + "\\tempini"; }
+    void store(const std::string& text)
+    {
+        CreateDirectoryA((environment.systemDrive + "\\tempini").c_str(), nullptr);
+        writeFile(sharedFile(), text);
+    }
+    ScratchFolder scratch;
+    EnvironmentGuard environment{scratch};
+    Recorder recorder{scratch};
+    SupportFolder support{scratch};
+    TestPackage package{scratch};
+};
+
+TEST_F(InstallPhases, WriterRecordsWhatThePhasesUseWhilePropertiesHoldPoison)
+{
+    const std::string temp = scratch / "kvtemp";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    support.file("iws.ini", "");
+    support.file("sa.ini", "");
+    const std::string stream(2500, 's');
+    for (const char* feature : {"IWS", "SI", "KVSS"})
+        package.feature({feature, feature, ""});
+    MSIHANDLE session = package.property("INSTALLDIR", "C:\\App\\")
+                            .property("SUPPORTDIR", support.path() + "\\")
+                            .property("CP_TEMPDIR", temp)
+                            .property("CP_SYSTEMID", "08FC")
+                            .property("CP_DOINGMAJORUPGRADE", "no")
+                            .property("CP_ENABLEDWS", "1")
+                            .property("CP_MESSAGE_FORMAT", "x\r\nSUPPORTDIR=D:\\evil")
+                            .setupFile("big", "big.bin", stream)
+                            .openInstalled();
+    package.requestState("SI", INSTALLSTATE_ABSENT);
+    package.set("REMOVE", "SI");
+    ActionRun written = runAction(caKVILWriteInfo, session);
+    EXPECT_EQ(0u, written.result);
+    EXPECT_CLEAN(written);
+    EXPECT_EQ(stream, readFile(support / "big.bin"));
+    EXPECT_EQ("Suppress", package.get("REBOOT"));
+    const std::string expected =
+        "INSTALLDIR=C:\\App\r\nSUPPORTDIR=" + support.path() +
+        "\r\nCP_INSTALLER=\r\nPrimaryVolumePath=\r\nProductVersion=9.1.0\r\nBUILDNUMBER=\r\n"
+        "CP_SYSTEMID=08FC\r\nCP_UPGRADEFLAG=\r\nCP_MAJORUPGRADE=\r\nCP_DOINGMAJORUPGRADE=no\r\n"
+        "CP_ISKVSADRUNNING=\r\nCP_TOMCATTOTOMCAT=\r\nREMOVE=SI\r\nSTARTSERVICES=\r\n"
+        "ProductLanguage=1033\r\nCP_TEMPDIR=" + temp +
+        "\r\nCP_ConfigBackupFolder=" + package.get("CommonAppDataFolder") +
+        "Tavrin\\Orvessa\r\nCP_IMPORTKVSAPREFERENCES=\r\n"
+        "CP_CUSTOMLOGFILESIZE=\r\nCP_MESSAGE_FORMAT=x  SUPPORTDIR=D:\\evil\r\n"
+        "CP_AUTOARCHIEVESELLOG=\r\nCP_OSLOGFILTER=\r\nCP_LOGALLSENSORS=\r\nSI=UNINSTALL\r\n";
+    EXPECT_EQ(expected, readFile(sharedFile()));
+    EXPECT_EQ(expected, readFile(environment.temp + "\\kvil100.txt"));
+
+    // Deferred from here on: what they may not read holds poison.
+    for (const char* name : {"INSTALLDIR", "SUPPORTDIR", "CP_TEMPDIR", "CP_SYSTEMID", "REMOVE"})
+        package.set(name, "poison");
+    package.requestState("SI", INSTALLSTATE_LOCAL);
+    store(readFile(sharedFile()) + "IWS=INSTALL\r\n");
+    ActionRun pre = runAction(caKVILPreInstall, session);
+    EXPECT_EQ(0u, pre.result);
+    EXPECT_CLEAN(pre);
+    const std::string common = "\"C:\\App\", \"" + workFolder() + "\", \"" + temp + "\", \"" +
+                               workFolder() + "\\";
+    std::vector<std::string> calls = callsOf(support, "ExecuteCommands");
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_NE(std::string::npos, calls[0].find(common + "iws.ini\", \"08FC\", \"PreInstall\", 0, 0) = 0"));
+    EXPECT_NE(std::string::npos, calls[1].find(common + "sa.ini\", \"08FC\", \"PreUnInstall\", 0, 0) = 0"));
+    EXPECT_FALSE(exists(workFolder()));
+
+    // The post-install phase brings a lost shared data file back from TEMP.
+    DeleteFileA(sharedFile().c_str());
+    ActionRun post = runAction(caKVILPostInstall, session);
+    EXPECT_EQ(0u, post.result);
+    EXPECT_CLEAN(post);
+    EXPECT_EQ(expected, readFile(sharedFile()));
+    calls = callsOf(support, "ExecuteCommands");
+    ASSERT_EQ(3u, calls.size());
+    EXPECT_NE(std::string::npos, calls[2].find(common + "sa.ini\", \"08FC\", \"PostUnInstall\", 0, 0) = 0"));
+}
+
+TEST_F(InstallPhases, StorageFeatureOnAFilterDriverModelAsksForARestartAndBootDriverIsRepaired)
+{
+    const std::string services = "SYSTEM\\CurrentControlSet\\Services\\";
+    const DWORD atBoot = 0, disabled = 4;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (services + "dmload").c_str(), "Start", REG_DWORD, &atBoot, 4);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), "Start", REG_DWORD, &disabled, 4);
+    MSIHANDLE session = package.feature({"KVSS", "Storage", ""})
+                            .property("CP_REQUIRESAFAMGT", "yes")
+                            .property("CP_DOINGMAJORUPGRADE", "Yes")
+                            .property("CP_ENABLEDWS", "1")
+                            .setupFile("rules", "hwlist.ini", "[SupportedSystems]")
+                            .open();
+    package.requestState("KVSS", INSTALLSTATE_LOCAL);
+    ActionRun run = runAction(caKVILWriteInfo, session);
+    DWORD start = 9, size = sizeof(start);
+    RegGetValueA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), "Start", RRF_RT_REG_DWORD,
+                 nullptr, &start, &size);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (services + "dmload").c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_EQ(0u, start);
+    EXPECT_EQ("YES", package.get("CP_KVREBOOT"));
+    EXPECT_EQ("", package.get("REBOOT"));
+    // An empty SUPPORTDIR becomes the product's folder in TEMP.
+    const std::string supportFolder = environment.temp + "\\" + package.get("ProductCode");
+    EXPECT_EQ(supportFolder, package.get("SUPPORTDIR"));
+    EXPECT_EQ("[SupportedSystems]", readFile(supportFolder + "\\hwlist.ini"));
+    const std::string text = readFile(sharedFile());
+    EXPECT_NE(std::string::npos,
+              text.find("CP_DOINGMAJORUPGRADE=Yes\r\nCP_ENABLEDWS=1\r\nCP_ISKVSADRUNNING=\r\n"));
+    EXPECT_EQ(text.size() - 33, text.find("\r\nKVSS=INSTALL\r\nCP_KVREBOOT=YES\r\n"));
+}
+
+TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
+{
+    std::string text = "SUPPORTDIR=" + support.path() + "\r\nCP_TEMPDIR=" + scratch / "kvtemp" +
+                       "\r\nREMOVE=all\r\n";
+    for (const char* feature : kFeatures)
+        text += std::string(feature) + "=INSTALL\r\n";
+    for (const char* file : kCommandFiles)
+        support.file(file, "");
+    support.file("sa.ini", "[PreInstall]\n1=exit /b 3\n");
+    // The rollback empties the support folder: the journal is kept elsewhere.
+    support.file("kvilsim.ini", "[Simulator]\nJournal=" + scratch / "journal.txt" + "\n");
+    auto calls = [&] {
+        std::vector<std::string> lines;
+        for (const std::string& line : journalLines(readFile(scratch / "journal.txt")))
+            if (line.rfind("ExecuteCommands(", 0) == 0)
+                lines.push_back(line);
+        return lines;
+    };
+    store(text);
+    CreateDirectoryA((scratch / "kvtemp").c_str(), nullptr);
+    writeFile(scratch / "kvtemp\\left.txt", "x");
+
+    ActionRun failed = runAction(caKVILPreInstall, package.open());
+    EXPECT_EQ(1603u, failed.result);
+    EXPECT_CLEAN(failed);
+    ASSERT_EQ(2u, calls().size());
+    EXPECT_NE(std::string::npos, calls()[1].find("\"PreInstall\", 1, 0) = 3"));
+    EXPECT_FALSE(exists(workFolder()));
+    std::vector<std::string> started = recorder.lines();
+    for (const std::string& file : {"hwlist.ini", "iws.ini", "sa.ini"})
+        EXPECT_NE(started.end(),
+                  std::find(started.begin(), started.end(),
+                            "cacls|cacls \"" + workFolder() + "\\" + file + "\" /E /R Users"))
+            << file;
+    EXPECT_EQ(started.end(), std::find(started.begin(), started.end(),
+                                       "cacls|cacls \"" + workFolder() + "\\kvsm.ini\" /E /R Users"));
+
+    ActionRun rollback = runAction(caKVILPreInstallRollback, package.session());
+    EXPECT_EQ(0u, rollback.result);
+    EXPECT_CLEAN(rollback);
+    ASSERT_EQ(14u, calls().size());
+    EXPECT_NE(std::string::npos, calls()[13].find("brcm.ini\", \"\", \"PreInstall\", 1, 1) = 0"));
+    EXPECT_FALSE(exists(support / "sa.ini"));
+    EXPECT_FALSE(exists(scratch / "kvtemp"));
+    EXPECT_FALSE(exists(sharedFile()));
+}
+
+TEST_F(InstallPhases, DriversInstallOnlyWithTheProductKeyAndOutsideAMajorUpgrade)
+{
+    store("INSTALLDIR=C:\\App\r\nSUPPORTDIR=" + support.path() +
+          "\r\nProductLanguage=1033\r\nCP_MAJORUPGRADE=yes\r\nIWS=install\r\nSNMP=INSTALL\r\n"
+          "SI=UNINSTALL\r\n");
+    MSIHANDLE session = package.property("ProductLanguage", "1031").open();
+    ActionRun noKey = runAction(caKVILInstallPNPDrivers, session);
+    EXPECT_EQ(0u, noKey.result);
+    EXPECT_CLEAN(noKey);
+    createKey("SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\SystemsManagement");
+    ActionRun upgrade = runAction(caKVILInstallPNPDrivers, session);
+    EXPECT_EQ(0u, upgrade.result);
+    EXPECT_TRUE(support.journal().empty());
+
+    store("CP_MAJORUPGRADE=NO\r\n" + readFile(sharedFile()));  // the first entry wins
+    ActionRun run = runAction(caKVILInstallPNPDrivers, session);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_EQ((std::vector<std::string>{
+                  "UpdateProgressStatusMessage(" + std::to_string(session) +
+                      ", \"Installing Plug and Play drivers. Please wait...\")",
+                  "UpdateCancelButton(" + std::to_string(session) + ", 1)",
+                  "InstallPNPDevices(\"" + support.path() + "\", \"C:\\App\", \"IWS,SNMP,\")"}),
+              support.journal());
+}
