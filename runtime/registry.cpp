@@ -86,3 +86,29 @@ int createRegistryKey(HKEY root, const std::string& parentPath, const char* subk
 }
 
 }  // namespace kvil
+
+namespace kvil {
+
+void deleteRegistryValue(HKEY root, const std::string& path, const char* valueName)
+{
+    RegKey key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS)
+        RegDeleteValueA(key.get(), valueName);
+}
+
+void deleteRegistryKeyWithoutSubkeys(HKEY root, const std::string& path)
+{
+    {
+        RegKey key;
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
+            return;
+        char name[256];
+        DWORD size = sizeof(name);
+        if (RegEnumKeyExA(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_NO_MORE_ITEMS)
+            return;
+    }
+    RegDeleteKeyA(root, path.c_str());
+}
+
+}  // namespace kvil

@@ -28,3 +28,14 @@ int writeRegistryValue(HKEY root, const std::string& path, const char* valueName
 int createRegistryKey(HKEY root, const std::string& parentPath, const char* subkeyName);
 
 }  // namespace kvil
+
+namespace kvil {
+
+// Deletes one value of an existing key; failures are ignored.
+void deleteRegistryValue(HKEY root, const std::string& path, const char* valueName);
+
+// Deletes the key only when it opens for reading and has no subkey; failures
+// are ignored.
+void deleteRegistryKeyWithoutSubkeys(HKEY root, const std::string& path);
+
+}  // namespace kvil

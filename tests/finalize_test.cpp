@@ -1,0 +1,422 @@
+// caKVILFinalize (main sequence, library-bound phase, final clean-up) and the
+// preferences export and import.
+#include "harness/harness.h"
+#include "harness/support_folder.h"
+#include "install/finalize.h"
+#include "runtime/registry.h"
+
+#include <algorithm>
+
+using namespace test;
+
+extern "C" UINT __stdcall caKVILFinalize(MSIHANDLE);
+extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE);
+
+namespace {
+
+const std::string kKevana = "SOFTWARE\\Tavrin Computer Corporation\\Kevana";
+const std::string kApplications = kKevana + "\\Applications";
+
+struct CommandCase {
+    const char* name;
+    std::string built;
+    std::string expected;
+};
+
+bool has(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool anyContains(const std::vector<std::string>& lines, const std::string& part)
+{
+    for (const std::string& line : lines)
+        if (line.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(FinalizeCommands, EveryLineIsBuiltAsTheToolsExpectIt)
+{
+    using namespace kvil;
+    const std::string i = "D:\\My Apps\\Sys&Mgt";
+    const std::string w = i + "\\apache-tomcat\\webapps\\kvsa\\WEB-INF";
+    const std::string utility =
+        "\"" + i + "\\jre\\bin\\java.exe\" -cp \"" + w + "\\shared\\KVCOMMON.jar\";\"" + w +
+        "\\lib\\KVSA.jar\";\"" + w + "\\lib\\xalan.jar\";\"" + w +
+        "\\lib\\xerces.jar\" -Djava.library.path=\"" + i + "\\kvsa\\bin\";\"" + i +
+        "\\kva\\bin\" com.tavrin.kva.common.KVSAUpgradeUtility \"" + i + "\" ";
+    const CommandCase cases[] = {
+        {"C1", inheritanceOffShellCommand(i), "icacls \"" + i + "\" /inheritance:d "},
+        {"C2", removeAuthenticatedUsersCommand(i),
+         "icacls \"" + i + "\" /remove:g *S-1-5-11 > kvsa_hotfix_log: "},
+        {"C3", grantAuthenticatedUsersCommand(i),
+         "icacls \"" + i + "\" /grant \"Authenticated Users\":(OI)(CI)(RX) > kvsa_hotfix_log:"},
+        {"C4", removeHotfixLogCommand(), "powershell Remove-Item -Path kvsa_hotfix_log"},
+        {"C5", installNuGetProviderCommand(),
+         "powershell Install-PackageProvider -Name NuGet -MinimumVersion 2.8.5.201 -Force"},
+        {"C6", installNtfsSecurityCommand(), "powershell Install-Module -Name NTFSSecurity -Force"},
+        {"C7", inheritanceOffCommand(i), "icacls \"" + i + "\" /inheritance:d"},
+        {"C8", removeUsersWriteAccessCommand("D:\\Bob's Apps"),
+         "powershell Remove-NTFSAccess -Path 'D:\\Bob''s Apps' -Account BUILTIN\\Users "
+         "-AccessRights CreateFiles, CreateDirectories -AppliesTo ThisFolderAndSubfolders"},
+        {"C9", fileConverterCommand("D:\\App\\"),
+         "\"D:\\App\\\\jre\\bin\\java.exe\" -cp \"D:\\App\\\\kva\\lib\\KVSA.jar\" "
+         "com.tavrin.kva.common.FileConverter \"D:\\App"},
+        {"C10", privateKeyRightsCommand(),
+         "cacls kvprv64.ini /E /P \"Power Users\":R \"Terminal Server User\":R Users:R"},
+        {"C11", ssaLogRightsCommand(), "cacls log /E /g \"Network Service\":C Users:C"},
+        {"C12", raidDriverCommand(i + "\\sm\\bccfg4.inf"),
+         "pnputil.exe -i -a \"" + i + "\\sm\\bccfg4.inf\""},
+        {"C13", wmiAutoStartCommand(), "sc config \"winmgmt\" start= auto"},
+        {"C14", wmiStartCommand(), "net start \"WinMgmt\""},
+        {"C15", compileMofCommand(i + "\\kvsa\\config\\dccim64.mof"),
+         "mofcomp \"" + i + "\\kvsa\\config\\dccim64.mof\""},
+        {"C17", upgradeUtilityCommand(i, "YES"), utility + "YES"},
+        {"C18", clearMemoryFailuresCommand(), "dcicfg64.exe command=clearmemfailures"},
+        {"C19", deleteSysmanNamespaceCommand(),
+         "wmic /NAMESPACE:\\\\root\\dcim PATH __Namespace WHERE Name=\"sysman\" DELETE"},
+        {"C20", deleteDcimNamespaceCommand(),
+         "wmic /NAMESPACE:\\\\root PATH __Namespace WHERE Name=\"dcim\" DELETE"},
+        {"C21", registerTunnelCommand(i), "regsvr32 /s \"" + i + "\\ssa\\tunnel\\bin\\WinTunnel.dll\""},
+        {"service", netStartCommand("kvsad"), "net start \"kvsad\""},
+        {"console driver", consoleDriverCommand(i + "\\sm\\mv91cons.inf"),
+         "pnputil -i -a \"" + i + "\\sm\\mv91cons.inf\""},
+    };
+    for (const CommandCase& c : cases)
+        EXPECT_EQ(c.expected, c.built) << c.name;
+    const std::string cut = upgradeUtilityCommand("D:\\App\\", "tomcattotomcat");
+    EXPECT_EQ("KVSAUpgradeUtility \"D:\\App\" tomcattotomcat", cut.substr(cut.rfind("KVSA")));
+}
+
+TEST(FinalizeRules, ProgressTextsLogSizeCapAndSigningAlgorithm)
+{
+    using namespace kvil;
+    EXPECT_EQ("", startingServicesMessage(""));
+    EXPECT_EQ("", startingServicesMessage("2052"));
+    EXPECT_EQ("Lancement des services. Veuillez patienter...", startingServicesMessage("1036"));
+    EXPECT_EQ("Starting services. Please wait...", startingServicesMessage("1033"));
+    for (const char* capped : {"51", "6", "500"})
+        EXPECT_TRUE(logSizeNeedsCap(capped)) << capped;
+    for (const char* kept : {"100", "5", "50", ""})
+        EXPECT_FALSE(logSizeNeedsCap(kept)) << kept;
+    EXPECT_EQ("SHA256", upgradedSigningAlgorithm("MD5"));
+    EXPECT_EQ("sha1", upgradedSigningAlgorithm("sha1"));
+}
+
+// The finalize action empties the support folder, journal included: the
+// library writes its journal into the support folder of a second scratch
+// folder, read through a SupportFolder view of it.
+struct OutsideJournal {
+    explicit OutsideJournal(SupportFolder& support)
+    {
+        support.profileText(readFile(programFolder() + "\\simfiles\\profiles\\r14g-supported.ini") +
+                            "\r\n[Simulator]\r\nJournal=" + (view / "kvilsim-journal.txt") + "\r\n");
+    }
+    ScratchFolder scratch{"Finalize_journal"};
+    SupportFolder view{scratch};
+};
+
+class Finalize : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        scrubProductRegistry();
+        char path[8192] = {};
+        GetEnvironmentVariableA("PATH", path, sizeof(path));
+        savedPath_ = path;
+        // Commands that go through the interpreter find the recorders first.
+        setEnvironment("PATH", programFolder() + ";" + savedPath_);
+        GetCurrentDirectoryA(MAX_PATH, savedFolder_);
+        SetCurrentDirectoryA(scratch.path().c_str());
+        CreateDirectoryA((environment.systemDrive + "\\tempini").c_str(), nullptr);
+        CreateDirectoryA(install.c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA(savedFolder_);
+        setEnvironment("PATH", savedPath_);
+        scrubProductRegistry();
+        DeleteFileA("C:\\windows\\kvinstal.db");
+    }
+    // The shared data file as the install information writer leaves it.
+    void store(const std::vector<std::pair<std::string, std::string>>& values)
+    {
+        std::string text;
+        for (const auto& value : values)
+            text += value.first + "=" + value.second + "\r\n";
+        writeFile(environment.systemDrive + "\\tempini\\kvil100.txt", text);
+    }
+    MSIHANDLE poisonedSession()
+    {
+        return package.property("INSTALLDIR", scratch / "poison")
+            .property("SUPPORTDIR", scratch / "poison")
+            .property("CP_INSTALLER", "NODE")
+            .property("CustomActionData", "1031")
+            .open();
+    }
+
+    ScratchFolder scratch;
+    EnvironmentGuard environment{scratch};
+    Recorder recorder{scratch};
+    TestPackage package{scratch};
+    std::string install = scratch / "My Apps";
+    std::string savedPath_;
+    char savedFolder_[MAX_PATH] = {};
+};
+
+TEST_F(Finalize, MajorUpgradeDoesNothingAtAll)
+{
+    SupportFolder support(scratch);
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", support.path()}, {"CP_MAJORUPGRADE", "yes"}});
+    createKey(kKevana + "\\Installer1100X");
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(support.journal().empty());
+    EXPECT_TRUE(exists(environment.systemDrive + "\\tempini\\kvil100.txt"));
+    EXPECT_TRUE(keyExists(kKevana + "\\Installer1100X"));
+}
+
+TEST_F(Finalize, WorkstationRepairsACustomFolderThroughTheInterpreterAndCleansUp)
+{
+    SupportFolder library(scratch);
+    OutsideJournal journal(library);
+    const SupportFolder& support = journal.view;
+    recorder.exitCode("icacls", 5);
+    CreateDirectoryA((environment.programFiles + "\\tempini").c_str(), nullptr);
+    const std::string temp = environment.temp + "\\kvwork";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    writeFile(environment.temp + "\\kvil100.txt", "copy");
+    createKey(kKevana + "\\Installer1100X");
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", library.path()}, {"CP_INSTALLER", "STATION"},
+           {"CP_TEMPDIR", temp}, {"CP_KVREBOOT", "YES"}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(run.boxes.empty());
+
+    std::vector<std::string> tools = recorder.lines();
+    ASSERT_GE(tools.size(), 4u);
+    EXPECT_TRUE(anyContains(tools, "\"" + install + "\" /inheritance:d"));
+    EXPECT_TRUE(anyContains(tools, "\"" + install + "\" /grant \"Authenticated Users\""));
+    EXPECT_TRUE(anyContains(tools, "Remove-Item -Path kvsa_hotfix_log"));
+    std::vector<std::string> logged = loggedTexts(support);
+    EXPECT_TRUE(has(logged, "The hotfix is not applied. Retry the installation process using Run "
+                            "as administrator option."));
+    // A restart is pending: no service is started, but the library is still
+    // unloaded and removed.
+    EXPECT_TRUE(callsOf(support, "UpdateProgressStatusMessage").empty());
+    EXPECT_TRUE(has(support.journal(), "UpdateCancelButton(" +
+                                           std::to_string(package.session()) + ", 0)"));
+    EXPECT_FALSE(exists(library / "KVIL64.dll"));
+
+    EXPECT_FALSE(exists(environment.systemDrive + "\\tempini"));
+    EXPECT_FALSE(exists(environment.programFiles + "\\tempini"));
+    EXPECT_FALSE(exists(temp));
+    EXPECT_FALSE(exists(environment.temp + "\\kvil100.txt"));
+    EXPECT_FALSE(keyExists(kKevana + "\\Installer1100X"));
+    EXPECT_FALSE(keyExists(kApplications));
+    EXPECT_FALSE(exists("C:\\windows\\kvinstal.db"));
+}
+
+TEST_F(Finalize, NodeRemovalOnAServerOfTheDefaultFolderStartsServicesAndRemovesOldFolders)
+{
+    SupportFolder library(scratch);
+    OutsideJournal outside(library);
+    const SupportFolder& support = outside.view;
+    // The default location: no permission repair.
+    const std::string folder = environment.programFiles + "\\Tavrin\\SysMgt";
+    CreateDirectoryA((environment.programFiles + "\\Tavrin").c_str(), nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((environment.programFiles + "\\Other").c_str(), nullptr);
+    for (const char* old : {"\\kva", "\\kva\\ini", "\\jre", "\\license_files"})
+        CreateDirectoryA((folder + old).c_str(), nullptr);
+    writeFile(folder + "\\kva\\ini\\kvprv64.ini", "[certificates]\r\n");
+    writeFile(folder + "\\jre\\x.txt", "x");
+    createKey(kApplications + "\\Brenmoor");
+    store({{"INSTALLDIR", folder}, {"SUPPORTDIR", library.path()}, {"CP_INSTALLER", "node"},
+           {"CP_ISKVSADRUNNING", "false"}, {"CP_IMPORTKVSAPREFERENCES", "YES"},
+           {"CP_ConfigBackupFolder", scratch / "config"}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+
+    std::vector<std::string> logged = loggedTexts(support);
+    EXPECT_TRUE(has(logged, "Install Location is default hence the removal of special persmissions "
+                            "is not required"));
+    const std::string in = "\", \"" + library.path() + "\", 0) = 0";
+    std::vector<std::string> journal = support.journal();
+    EXPECT_TRUE(has(journal, "LaunchAppAndWait(\"cacls kvprv64.ini /E /P \"\"Power Users\"\":R "
+                             "\"\"Terminal Server User\"\":R Users:R\", \"" +
+                                 folder + "\\kva\\ini\", 0) = 0"));
+    EXPECT_TRUE(has(journal, "UpdateProgressStatusMessage(" + std::to_string(package.session()) +
+                                 ", \"Dienste werden gestartet. Bitte warten...\")"));
+    std::vector<std::string> launched;
+    for (const std::string& call : callsOf(support, "LaunchAppAndWait"))
+        if (call.find("LaunchAppAndWait(\"net ") == 0 || call.find("LaunchAppAndWait(\"sc ") == 0)
+            launched.push_back(call);
+    const std::vector<std::string> expected = {
+        "LaunchAppAndWait(\"net start \"\"WinMgmt\"\"" + in,
+        "LaunchAppAndWait(\"net start \"\"dcstor64\"\"" + in,
+        "LaunchAppAndWait(\"net start \"\"dcevt64\"\"" + in,
+        "LaunchAppAndWait(\"net stop \"\"kvsad\"\"" + in,
+        "LaunchAppAndWait(\"sc config \"\"kvsad\"\" start= disabled" + in,
+        // Orvessa did not come up and preferences are imported: one more try.
+        "LaunchAppAndWait(\"net start \"\"Orvessa\"\"" + in};
+    EXPECT_EQ(expected, launched);
+    EXPECT_TRUE(exists(environment.temp + "\\KVSAPrefsImportLog.txt"));
+
+    // The removed product's folders go, then the emptied install folder and
+    // its parent; Program Files still holds other folders and stays.
+    EXPECT_FALSE(exists(folder));
+    EXPECT_FALSE(exists(environment.programFiles + "\\Tavrin"));
+    EXPECT_TRUE(exists(environment.programFiles));
+    EXPECT_EQ("osia.installedversion=8.1.0\r\n", readFile("C:\\windows\\kvinstal.db"));
+    EXPECT_TRUE(keyExists(kApplications + "\\Brenmoor"));
+    EXPECT_FALSE(exists(library / "KVIL64.dll"));
+}
+
+TEST_F(Finalize, OldFoldersAreNeverLookedForAtADriveRoot)
+{
+    // An empty or root install folder would name \kva, \jre ... at the root.
+    const std::string root = scratch / "root";
+    CreateDirectoryA(root.c_str(), nullptr);
+    CreateDirectoryA((root + "\\jre").c_str(), nullptr);
+    SetCurrentDirectoryA(root.c_str());
+    kvil::removeOldInstallation("", "NODE");
+    EXPECT_TRUE(exists(root + "\\jre"));
+    SetCurrentDirectoryA(scratch.path().c_str());
+}
+
+TEST_F(Finalize, PreferencesExportThenImportRoundTrip)
+{
+    const std::string backup = scratch / "config";
+    CreateDirectoryA(backup.c_str(), nullptr);
+    writeFile(backup + "\\stale.txt", "old");
+    for (const char* sub : {"\\kva", "\\kva\\ini", "\\apache-tomcat", "\\apache-tomcat\\conf"})
+        CreateDirectoryA((install + sub).c_str(), nullptr);
+    writeFile(install + "\\kva\\ini\\kva.properties", "a=b");
+    writeFile(install + "\\kva\\ini\\produsefeedback.ini",
+              "[ProductLog Properties]\r\nCustomLogFileSize=60\r\n");
+    writeFile(install + "\\apache-tomcat\\conf\\server.xml", "<old/>");
+    writeFile(install + "\\kva\\ini\\kvprv64.ini",
+              "[certificates]\r\nkey_signing_algorithm=MD5\r\n[webserver]\r\nenableDWS=true\r\n");
+    store({{"INSTALLDIR", install}, {"CP_ConfigBackupFolder", backup}});
+    ActionRun run = runAction(caKVILExportKVSAPrefs, poisonedSession());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_FALSE(exists(backup + "\\stale.txt"));
+    EXPECT_TRUE(exists(backup + "\\kva\\ini\\produsefeedback.ini"));
+    // No keystore.db: the conf folder was not made, so server.xml could not go.
+    EXPECT_FALSE(exists(backup + "\\apache-tomcat\\conf\\server.xml.bak"));
+    std::string exportLog = readFile(environment.temp + "\\KVSAPrefsExportLog.txt");
+    EXPECT_NE(std::string::npos,
+              exportLog.find("Preferences File exported successfully: " + install +
+                             "\\apache-tomcat\\conf\\server.xml\r\n"));
+    EXPECT_NE(std::string::npos,
+              exportLog.find("Preferences File does not exist in the source location for export" +
+                             install + "\\wwwroot"));
+
+    writeFile(install + "\\kva\\ini\\produsefeedback.ini", "[ProductLog Properties]\r\n");
+    writeFile(install + "\\kva\\ini\\kvprv64.ini", "[certificates]\r\n");
+    kvil::Installer installer(package.session());
+    kvil::importPreferences(installer, backup, install);
+    std::string importLog = readFile(environment.temp + "\\KVSAPrefsImportLog.txt");
+    EXPECT_NE(std::string::npos,
+              importLog.find("CustomLogFileSize value set to 50 in " + backup +
+                             "\\kva\\ini\\produsefeedback.ini\r\nPreferences File imported"));
+    char value[32] = {};
+    GetPrivateProfileStringA("ProductLog Properties", "CustomLogFileSize", "", value, 32,
+                             (install + "\\kva\\ini\\produsefeedback.ini").c_str());
+    EXPECT_STREQ("50", value);
+    GetPrivateProfileStringA("certificates", "key_signing_algorithm", "", value, 32,
+                             (install + "\\kva\\ini\\kvprv64.ini").c_str());
+    EXPECT_STREQ("SHA256", value);
+    GetPrivateProfileStringA("webserver", "enableDWS", "", value, 32,
+                             (install + "\\kva\\ini\\kvprv64.ini").c_str());
+    EXPECT_STREQ("true", value);
+}
+
+TEST_F(Finalize, NodeUpgradeRegistersInstrumentationAndKeepsARegisteredProduct)
+{
+    SupportFolder library(scratch);
+    OutsideJournal outside(library);
+    const SupportFolder& support = outside.view;
+    for (const char* sub : {"\\sm", "\\jre", "\\jre\\bin", "\\kvsa", "\\kvsa\\ini"})
+        CreateDirectoryA((install + sub).c_str(), nullptr);
+    for (const char* file : {"\\sm\\bccfg3.inf", "\\sm\\bccfg5.inf", "\\jre\\bin\\java.exe"})
+        writeFile(install + file, "x");
+    writeFile(install + "\\kvsa\\ini\\dcisdy64.ini", "[System Info]\r\n");
+    const std::string eventSource = "SYSTEM\\CurrentControlSet\\services\\eventlog\\System\\Orvessa";
+    createKey(eventSource);
+    setRegistryString(kApplications + "\\SystemsManagement", "VENDOR", "Tavrin");
+    createKey(kApplications + "\\DataEngine");
+    createKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa");
+
+    // A real service named Orvessa, running: the backup folders go.
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::string binary = "\"" + programFolder() + "\\kviltestsvc.exe\"";
+    SC_HANDLE service = CreateServiceA(manager, "Orvessa", "Orvessa", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                       SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_TRUE(service != nullptr);
+    StartServiceA(service, 0, nullptr);
+    const std::string backup = environment.programFiles + "\\tempini\\Orvessa";
+    const std::string config = scratch / "config";
+    CreateDirectoryA((environment.programFiles + "\\tempini").c_str(), nullptr);
+    CreateDirectoryA(backup.c_str(), nullptr);
+    CreateDirectoryA(config.c_str(), nullptr);
+
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", library.path()}, {"CP_INSTALLER", "NODE"},
+           {"CP_UPGRADEFLAG", "yes"}, {"WMI", "INSTALL"}, {"IWS", "install"},
+           {"CP_TOMCATTOTOMCAT", "tomcattotomcat"}, {"CP_ISKVSADRUNNING", "False"},
+           {"CP_MESSAGE_FORMAT", "Traditional"}, {"CP_OSLOGFILTER", "2"},
+           {"CP_ConfigBackupFolder", config}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+
+    std::vector<std::string> journal = support.journal();
+    const std::string windows = "\"C:\\windows\", 0) = 0";
+    EXPECT_TRUE(has(journal, "LaunchAppAndWait(\"pnputil.exe -i -a \"\"" + install +
+                                 "\\sm\\bccfg3.inf\"\"\", " + windows));
+    EXPECT_FALSE(anyContains(journal, "bccfg5.inf"));
+    EXPECT_TRUE(has(journal, "LaunchAppAndWait(\"mofcomp \"\"" + install +
+                                 "\\kva\\mof\\invcim.mof\"\"\", " + windows));
+    EXPECT_TRUE(anyContains(journal, "LaunchAppAndWait(\"net start \"\"kvsad\"\""));
+    std::vector<std::string> logged = loggedTexts(support);
+    EXPECT_TRUE(has(logged, "SWRaid pnputil command for 12G server executed"));
+    EXPECT_TRUE(has(logged, "UpgradeUtilityCommand for IWS 6.1.0.1 patch code merge is" +
+                                kvil::upgradeUtilityCommand(install, "tomcattotomcat")));
+
+    EXPECT_EQ(install + "\\kvsa\\bin\\dcship64.dll",
+              kvil::readRegistryString(HKEY_LOCAL_MACHINE, eventSource, "EventMessageFile"));
+    EXPECT_EQ("disabled", kvil::readRegistryString(HKEY_LOCAL_MACHINE,
+                                                   kApplications + "\\SystemsManagement", "OSLOG"));
+    EXPECT_EQ("", kvil::readRegistryString(HKEY_LOCAL_MACHINE,
+                                           kApplications + "\\SystemsManagement", "VENDOR"));
+    EXPECT_EQ(install + "\\kva",
+              kvil::readRegistryString(HKEY_LOCAL_MACHINE,
+                                       "SOFTWARE\\Tavrin Computer Corporation\\Tavrin KVA",
+                                       "InstallPath"));
+    char value[32] = {};
+    GetPrivateProfileStringA("System Info", "Message Preference", "", value, 32,
+                             (install + "\\kvsa\\ini\\dcisdy64.ini").c_str());
+    EXPECT_STREQ("Legacy", value);
+
+    EXPECT_FALSE(exists(config));
+    EXPECT_FALSE(exists(environment.programFiles + "\\tempini"));
+    EXPECT_TRUE(exists(install + "\\jre"));  // still registered: nothing old is removed
+    EXPECT_FALSE(keyExists("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa"));
+    EXPECT_EQ("osia.installedversion=8.1.0\r\n", readFile("C:\\windows\\kvinstal.db"));
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, eventSource.c_str());
+}
