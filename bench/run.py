@@ -87,8 +87,11 @@ class Bench:
         self.prefix = os.path.abspath(args.prefix)
         self.out = os.path.abspath(args.out)
         self.drive_c = os.path.join(self.prefix, "drive_c")
+        # Wine runs its own built-in tool even where a program of that name
+        # lies in system32, unless told to take the file there.
+        overrides = "mscoree,mshtml=;" + ",".join(t + ".exe" for t in RECORDED_TOOLS) + "=n"
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES=overrides)
         self.env.pop("KVIL_RECORDER_LOG", None)
         self.recorder_log = os.path.join(self.drive_c, "windows", "system32", "recorder.log")
         self.tool_log = os.path.join(self.out, "tools.log")
@@ -128,7 +131,7 @@ class Bench:
                         os.path.join(system32, tool + ".exe"))
         # Proof that a started tool is counted: one start, one line.
         self.clear(self.recorder_log)
-        subprocess.run(["wine", "attrib", "/?"], env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run(["wine", "C:\\windows\\system32\\attrib.exe", "/?"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         if self.count_lines(self.recorder_log) != 1:
             fail("the recorder standing in for attrib did not record its start")
@@ -149,7 +152,9 @@ class Bench:
         for key, value in properties:
             lines.append('  <Property Id="%s" Value="%s"/>' % (xml(key), xml(value)))
         if dll:
-            lines.append('  <Binary Id="ActionDll" SourceFile="%s"/>' % xml(dll))
+            # wixl takes only file names relative to the folder it runs in.
+            shutil.copy(dll, os.path.join(folder, "action.dll"))
+            lines.append('  <Binary Id="ActionDll" SourceFile="action.dll"/>')
             for call in range(calls):
                 lines.append('  <CustomAction Id="Call%02d" BinaryKey="ActionDll" DllEntry="%s"'
                              ' Execute="immediate" Return="check"/>' % (call, xml(entry)))
@@ -218,6 +223,10 @@ class Bench:
             yield os.path.join(base, "support-" + mode, "kvilsim-journal.txt")
 
     def measure(self, row):
+        # An action may empty its support folder (a rollback does): each
+        # package starts from complete ones.
+        for mode in ("journal", "quiet"):
+            self.support_folder(mode)
         self.write_stored(row["stored"], row["support"])
         for journal in self.journals():
             self.clear(journal)
@@ -230,7 +239,7 @@ class Bench:
         if code != 0:
             row["failures"].append(code)
         if removed != 0:
-            fail("removing %s failed with %d" % (row["name"], removed))
+            row["removal_failures"].append(removed)
 
 
 def main():
@@ -240,7 +249,7 @@ def main():
     parser.add_argument("--out", required=True, help="folder for packages, table and chart")
     parser.add_argument("--def", dest="def_file", required=True, help="KVILMSI64.def")
     parser.add_argument("--inputs", required=True, help="bench/exports.txt")
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--calls", type=int, default=20)
     parser.add_argument("--only", default="", help="comma-separated exports (default: all)")
     args = parser.parse_args()
@@ -263,7 +272,7 @@ def main():
     def row(name, export, mode, package, stored=()):
         return {"name": name, "export": export, "mode": mode, "package": package,
                 "stored": list(stored), "support": supports.get(mode), "seconds": [],
-                "children": [], "failures": []}
+                "children": [], "failures": [], "removal_failures": []}
 
     rows = [row("empty", "(no custom action)", "-",
                 bench.build_package("empty", None, None, 0, [])),
@@ -279,7 +288,8 @@ def main():
         for mode in inputs[export]["modes"]:
             name = export if mode == "-" else export + "-" + mode
             properties = [["SUPPORTDIR", supports.get(mode, supports["journal"])]]
-            properties += inputs[export]["properties"]
+            properties += [[key, value.replace("{support}", properties[0][1])]
+                           for key, value in inputs[export]["properties"]]
             rows.append(row(name, export, mode,
                             bench.build_package(name, product, export, args.calls, properties),
                             inputs[export]["stored"]))
@@ -319,6 +329,8 @@ def main():
         children = statistics.median(each["children"]) / args.calls if each["name"] != "floor" else 0
         library = {"-": "-", "journal": "journal", "quiet": "quiet"}[each["mode"]]
         note = "failed (exit %s)" % sorted(set(each["failures"])) if each["failures"] else ""
+        if each["removal_failures"]:
+            note += " removal failed (exit %s)" % sorted(set(each["removal_failures"]))
         size = "%.0f" % dll_kb if each["name"] != "floor" else "%.0f" % (os.path.getsize(floor) / 1024.0)
         lines.append("%-36s %-8s %9.2f %8.2f %14.2f %7s  %s" % (
             each["export"], library, each["per_call_ms"], ratio, children, size, note))
