@@ -368,6 +368,7 @@ def draw_chart(bench, chart):
         'set yrange [0:*]',
         'set grid ytics',
         'set key top left',
+        'set rmargin 16',
         'plot "%s" using 2:xtic(1) title "ratio to the floor" lc rgb "#3a6ea5", '
         '2 with lines lw 2 dt 2 lc rgb "#c0392b" title "goal: 2x floor"' % data,
     ])

@@ -31,7 +31,10 @@ fi
 prefix="$PWD/$build/prefix"
 [ -f "$prefix/.kvil-ready" ] || cmake/make-prefix.sh "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=C.UTF-8
-# One wineserver for the whole run; no display, so a message box returns at once.
+# One wineserver for the whole run (a fresh one, in case an earlier run left
+# one behind); no display, so a message box returns at once.
+wineserver -k 2>/dev/null || true
+wineserver -w
 wineserver -p
 status=0
 python3 bench/run.py --bin "$build/bin" --prefix "$prefix" --out "$build/bench" \
