@@ -14,13 +14,16 @@ namespace {
 
 const char* const kCaption = "KVILAction";
 
-// Copies over an earlier copy and restricts the copy, whether or not the copy
-// succeeded; true when it did.
-bool stageFile(const std::string& source, const std::string& target)
+// Copies over an earlier copy; true when the copy succeeded.
+bool copyOver(const std::string& source, const std::string& target)
 {
-    bool copied = CopyFileA(source.c_str(), target.c_str(), FALSE) != FALSE;
-    startProcess(removeUsersAccessCommand(target), nullptr, false);
-    return copied;
+    return CopyFileA(source.c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+// Started whether or not the copy succeeded; its outcome is not checked.
+void restrictAccess(const std::string& stagedFile)
+{
+    startProcess(removeUsersAccessCommand(stagedFile), nullptr, false);
 }
 
 }  // namespace
@@ -68,15 +71,18 @@ UINT runCommandPhase(const Installer& installer, const char* installPhase,
     log("TEMPINIDIR folder is " + workFolder);
     const std::string systemId = storedValue("CP_SYSTEMID");
 
-    stageFile(supportFolder + "\\" + "hwlist.ini", workFolder + "\\" + "hwlist.ini");
+    const std::string hardwareList = workFolder + "\\" + "hwlist.ini";
+    copyOver(supportFolder + "\\" + "hwlist.ini", hardwareList);
+    restrictAccess(hardwareList);
 
     UINT result = ERROR_SUCCESS;
     for (const FeatureRow& row : kFeatureTable) {
         const std::string state = storedValue(row.key);
         const std::string source = supportFolder + "\\" + row.commandFile;
         const std::string commandFile = workFolder + "\\" + row.commandFile;
-        if (!stageFile(source, commandFile))
+        if (!copyOver(source, commandFile))
             log("Cannot copy file" + commandFile);
+        restrictAccess(commandFile);
 
         if (equalsNoCase(state, "INSTALL")) {
             log(std::string("Installing feature ") + row.key);

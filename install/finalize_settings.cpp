@@ -82,11 +82,13 @@ void runLibraryBoundPhase(const Installer& installer, const FinalizeContext& con
         library.function<UpdateProgressStatusMessageFn>("UpdateProgressStatusMessage");
     auto updateCancelButton = library.function<UpdateCancelButtonFn>("UpdateCancelButton");
     auto launch = library.function<LaunchAppAndWaitFn>("LaunchAppAndWait");
+    // Resolved with the others, though this phase writes no log line.
+    library.function<KVILLogFn>("KVILLog");
     if (updateCancelButton)
         updateCancelButton(installer.handle(), FALSE);
 
-    if (equalsNoCase(context.installerKind, "NODE") &&
-        equalsNoCase(storedValue("IWS"), "INSTALL") &&
+    const std::string webServer = storedValue("IWS");
+    if (equalsNoCase(context.installerKind, "NODE") && equalsNoCase(webServer, "INSTALL") &&
         !registryKeyExists(HKEY_LOCAL_MACHINE, kKvaKey)) {
         createRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tavrin Computer Corporation", "Tavrin KVA");
         writeRegistryValue(HKEY_LOCAL_MACHINE, kKvaKey, "InstallPath",

@@ -87,12 +87,13 @@ UINT runVCRedist(const Installer& installer)
         return ERROR_SUCCESS;
 
     if (uiLevel == "5") {
-        errorBox(loadLocalisedString(installer, 2001),
-                 loadLocalisedStringForCode(installer, 2059, language), MB_OK | MB_ICONERROR);
+        const std::string text = loadLocalisedStringForCode(installer, 2059, language);
+        const std::string caption = loadLocalisedString(installer, 2001);
+        errorBox(caption, text, MB_OK | MB_ICONERROR);
     } else {
-        // Log lines are English. A deferred action must not read ProductLanguage
-        // (it would be empty on Windows anyway), so the English block is named.
-        installer.message(loadLocalisedStringForCode(installer, 2059, "1033") + commandLine);
+        // The language of the installation: in a deferred action ProductLanguage
+        // reads empty, so this is the English text.
+        installer.message(loadLocalisedString(installer, 2059) + commandLine);
     }
     return ERROR_INSTALL_FAILURE;
 }

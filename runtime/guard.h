@@ -1,8 +1,10 @@
 // The boundary of every export: a custom action must never throw into the
 // installer, so anything that escapes an action is logged and turned into
-// ERROR_INSTALL_FAILURE.
+// ERROR_INSTALL_FAILURE. Every action source includes this, so each export is
+// also checked against its declaration.
 #pragma once
 
+#include "runtime/exports.h"
 #include "runtime/installer.h"
 
 #include <functional>

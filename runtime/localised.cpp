@@ -35,7 +35,9 @@ std::string loadDoubleByte(int id)
     wchar_t wide[1024] = {};
     LoadStringW(ownModule(), static_cast<UINT>(id), wide, 1024);
     char buffer[1024] = {};
-    WideCharToMultiByte(1252, WC_COMPOSITECHECK, wide, -1, buffer, sizeof(buffer) - 1, nullptr,
+    // At most 1023 wide characters come back, so the text and its zero always
+    // fit the 1024 bytes.
+    WideCharToMultiByte(1252, WC_COMPOSITECHECK, wide, -1, buffer, sizeof(buffer), nullptr,
                         nullptr);
     return buffer;
 }

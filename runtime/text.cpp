@@ -1,6 +1,7 @@
 #include "runtime/text.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,12 +42,16 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 
 int leadingInteger(const std::string& text)
 {
-    // Only the digits at the very start count: no blanks, no sign.
+    // Only the digits at the very start count: no blanks, no sign. A number
+    // too large for an int stays at INT_MAX instead of wrapping round.
     int value = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             break;
-        value = value * 10 + (c - '0');
+        const int digit = c - '0';
+        if (value > (INT_MAX - digit) / 10)
+            return INT_MAX;
+        value = value * 10 + digit;
     }
     return value;
 }

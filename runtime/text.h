@@ -19,7 +19,8 @@ bool contains(const std::string& text, const std::string& part);
 std::string replaceAll(std::string text, const std::string& from, const std::string& to);
 
 // The value of the decimal digits that open the text, 0 when it does not
-// begin with a digit (a leading blank or sign gives 0).
+// begin with a digit (a leading blank or sign gives 0); INT_MAX when the
+// digits stand for more than an int holds.
 int leadingInteger(const std::string& text);
 
 // printf-style formatting into a std::string.

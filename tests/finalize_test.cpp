@@ -3,14 +3,15 @@
 #include "harness/harness.h"
 #include "harness/support_folder.h"
 #include "install/finalize.h"
+#include "runtime/os_version.h"
 #include "runtime/registry.h"
+#include "runtime/text.h"
 
 #include <algorithm>
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILFinalize(MSIHANDLE);
-extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 
@@ -277,6 +278,59 @@ TEST_F(Finalize, NodeRemovalOnAServerOfTheDefaultFolderStartsServicesAndRemovesO
     EXPECT_EQ("osia.installedversion=8.1.0\r\n", readFile("C:\\windows\\kvinstal.db"));
     EXPECT_TRUE(keyExists(kApplications + "\\Brenmoor"));
     EXPECT_FALSE(exists(library / "KVIL64.dll"));
+}
+
+// A server edition: the child of the test below, in a copy of this program
+// that Wine shows a server release.
+TEST_F(Finalize, ServerRepairsACustomFolderThroughTheLauncher)
+{
+    if (kvil::osIsWorkstation())
+        GTEST_SKIP() << "runs in the child of FinalizeRelease.ServerEditionUsesTheLauncher";
+    SupportFolder library(scratch);
+    OutsideJournal outside(library);
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", library.path()}, {"CP_INSTALLER", "STATION"},
+           {"CP_KVREBOOT", "YES"}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+
+    const std::string session = std::to_string(package.session());
+    auto log = [&](const std::string& text) {
+        return "KVILLog(" + session + ", \"" + text + "\", 2)";
+    };
+    auto launch = [&](const std::string& line) {
+        return "LaunchAppAndWait(\"" + kvil::replaceAll(line, "\"", "\"\"") + "\", \"" + install +
+               "\", 0) = 0";
+    };
+    const std::vector<std::string> expected = {
+        log("Install Location is custom so removing the special persmissions only for BUILTIN "
+            "Users"),
+        launch(kvil::installNuGetProviderCommand()),
+        launch(kvil::installNtfsSecurityCommand()),
+        log("To remove special permissions, first disabling the inheritence only for BUILTIN "
+            "Users"),
+        launch(kvil::inheritanceOffCommand(install)),
+        log("After the inheritance is removed the special permissions is getting removed only for "
+            "BUILTIN Users"),
+        launch(kvil::removeUsersWriteAccessCommand(install))};
+    std::vector<std::string> repair;
+    for (const std::string& line : outside.view.journal())
+        if (repair.size() < expected.size() &&
+            (line.rfind("KVILLog(", 0) == 0 || line.rfind("LaunchAppAndWait(", 0) == 0))
+            repair.push_back(line);
+    EXPECT_EQ(expected, repair);
+    EXPECT_FALSE(anyContains(recorder.lines(), "kvsa_hotfix_log"));  // no interpreter
+}
+
+TEST(FinalizeRelease, ServerEditionUsesTheLauncher)
+{
+    ScratchFolder scratch;
+    std::string output;
+    const char* child = "Finalize.ServerRepairsACustomFolderThroughTheLauncher";
+    EXPECT_EQ(0u, runTestUnderRelease(scratch, "win2008", child, output)) << output;
+    // The child must really have run its test, not skipped it.
+    EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test.")) << output;
+    EXPECT_EQ(std::string::npos, output.find("SKIPPED")) << output;
 }
 
 TEST_F(Finalize, OldFoldersAreNeverLookedForAtADriveRoot)

@@ -10,11 +10,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILWriteInfo(MSIHANDLE);
-extern "C" UINT __stdcall caKVILPreInstall(MSIHANDLE);
-extern "C" UINT __stdcall caKVILPreInstallRollback(MSIHANDLE);
-extern "C" UINT __stdcall caKVILPostInstall(MSIHANDLE);
-extern "C" UINT __stdcall caKVILInstallPNPDrivers(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 const char* const kCommandFiles[] = {"iws.ini",  "sa.ini",  "kvsm.ini",        "ssa.ini",
@@ -207,7 +203,7 @@ TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
     EXPECT_NE(std::string::npos, calls()[1].find("\"PreInstall\", 1, 0) = 3"));
     EXPECT_FALSE(exists(workFolder()));
     std::vector<std::string> started = recorder.lines();
-    for (const std::string& file : {"hwlist.ini", "iws.ini", "sa.ini"})
+    for (const char* file : {"hwlist.ini", "iws.ini", "sa.ini"})
         EXPECT_NE(started.end(),
                   std::find(started.begin(), started.end(),
                             "cacls|cacls \"" + workFolder() + "\\" + file + "\" /E /R Users"))

@@ -11,7 +11,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILPreReqCheckNode(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 

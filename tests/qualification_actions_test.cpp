@@ -8,14 +8,11 @@
 #include "runtime/installer.h"
 #include "runtime/text.h"
 
+#include <climits>
+
 using namespace test;
 
-extern "C" UINT __stdcall caKVILCheckTEMP(MSIHANDLE);
-extern "C" UINT __stdcall caKVILSetFirstTimeInstall(MSIHANDLE);
-extern "C" UINT __stdcall caKVILTestINSTALLDIR(MSIHANDLE);
-extern "C" UINT __stdcall caKVILResetDisallowedFeatures(MSIHANDLE);
-extern "C" UINT __stdcall caKVILCheckforMGMTINT(MSIHANDLE);
-extern "C" UINT __stdcall caKVILSetSummaryText(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 const std::string kKevana = "SOFTWARE\\Tavrin Computer Corporation\\Kevana";
@@ -73,7 +70,8 @@ TEST(QualificationRules, VersionsCompareByMajorAndOneDigitOfMinorAndLast)
 TEST(QualificationRules, LeadingIntegersAreOnlyTheDigitsThatOpenTheText)
 {
     for (auto c : {std::make_pair("2009", 2009), std::make_pair(" 2009", 0),
-                   std::make_pair("+1809", 0), std::make_pair("-1", 0), std::make_pair("3x", 3)})
+                   std::make_pair("+1809", 0), std::make_pair("-1", 0), std::make_pair("3x", 3),
+                   std::make_pair("4294967299", INT_MAX)})  // too large: no wrap round to 3
         EXPECT_EQ(c.second, kvil::leadingInteger(c.first)) << c.first;
 }
 
@@ -301,4 +299,11 @@ TEST_F(Qualification, TheSummaryReplacesTheControlRowWithATemporaryOne)
     EXPECT_TRUE(kvil::contains(text, "{Install:}{\\par }{\\tab Orvessa Web Server}{\\par }{\\par }"
                                      "{Remove:}{\\par }{\\tab SNMP}{\\par }{\\par }}}"))
         << text;
+}
+
+TEST_F(Qualification, TheSummaryFailsWhenTheDialogHasNoSummaryControl)
+{
+    package.control("ReadyToInstall", "Title", "kept");
+    MSIHANDLE session = package.open();
+    EXPECT_EQ(1603u, run(caKVILSetSummaryText, session).result);
 }

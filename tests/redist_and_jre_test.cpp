@@ -5,120 +5,99 @@
 #include "install/run_vc_redist.h"
 #include "runtime/installer.h"
 #include "runtime/localised.h"
+#include "runtime/text.h"
 
 using namespace test;
+using Lines = std::vector<std::string>;
 
-extern "C" UINT __stdcall caKVILRunVCRedist(MSIHANDLE);
-extern "C" UINT __stdcall caKVILJREUpgrade(MSIHANDLE);
+#include "runtime/exports.h"
 
-namespace {
-const std::string kText2059 =
-    "Microsoft KB2999226 failed to install. KB2999226 is one of the prerequisite to install "
-    "Orvessa 9.1.0. Ensure that the Microsoft operating system contains the April 2014 update "
-    "(KB2919355) or later and then run the installer.";
-const std::string kJreKey = "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\JRE";
-}  // namespace
-
-TEST(RedistRules, FieldsCollapseEmptyRunsAndReadMissingOnesAsEmpty)
+TEST(RedistRules, FieldsAndThePackageByOsName)
 {
     using Fields = std::array<std::string, 7>;
-    EXPECT_EQ((Fields{"a", "5", "C:\\s", "OS", "1031", "", ""}), kvil::redistFields(";a;;;5;C:\\s;;OS;1031;"));
+    EXPECT_EQ((Fields{"a", "5", "C:\\s", "OS", "1031", "", ""}),
+              kvil::redistFields(";a;;;5;C:\\s;;OS;1031;"));
     EXPECT_EQ(Fields{}, kvil::redistFields(""));
     EXPECT_EQ((Fields{"1", "2", "3", "4", "5", "6", "7"}), kvil::redistFields("1;2;3;4;5;6;7;8;9"));
-}
-
-TEST(RedistRules, PackageByOsNameFirstMatchWinsAndOnlyWindows8HidesItsCommand)
-{
-    const std::string r2 = "\\Windows8.1-KB2999226-x64.msu", rt = "\\Windows8-RT-KB2999226-x64.msu";
-    struct Case { const char* os; const char* line; std::string file; bool logs; } cases[] = {
-        {"Windows Server 2012 R2 Standard", "This is Windows 2012 R2", r2, true},
-        {"Windows Server 2012 Datacenter", "This is Windows 2012", rt, true},
-        {"windows server 2012 r2", "This is Windows 2012", rt, true},
-        {"Windows 8.1 Pro", "This is Windows 8.1", r2, true},
-        {"Windows 8 Enterprise", "This is Windows 8", rt, false},
-        {"Windows Server 2008 R2", "This is Windows 8", rt, false},
+    const std::string r2 = "|\\Windows8.1-KB2999226-x64.msu", rt = "|\\Windows8-RT-KB2999226-x64.msu";
+    const std::pair<const char*, std::string> cases[] = {  // OS name, line|file|command logged
+        {"Windows Server 2012 R2 Standard", "This is Windows 2012 R2" + r2 + "|1"},
+        {"Windows Server 2012 Datacenter", "This is Windows 2012" + rt + "|1"},
+        {"windows server 2012 r2", "This is Windows 2012" + rt + "|1"},
+        {"Windows 8.1 Pro", "This is Windows 8.1" + r2 + "|1"},
+        {"Windows 8 Enterprise", "This is Windows 8" + rt + "|0"},
+        {"Windows Server 2008 R2", "This is Windows 8" + rt + "|0"},
+        {"Windows Server 2016", "none"},
     };
-    for (const Case& c : cases) {
-        const kvil::UpdatePackage* package = kvil::updatePackageFor(c.os);
-        ASSERT_TRUE(package != nullptr) << c.os;
-        EXPECT_STREQ(c.line, package->logLine) << c.os;
-        EXPECT_EQ(c.file, package->file) << c.os;
-        EXPECT_EQ(c.logs, package->logsCommandLine) << c.os;
+    for (const auto& [os, expected] : cases) {
+        const kvil::UpdatePackage* p = kvil::updatePackageFor(os);
+        EXPECT_EQ(expected, p ? p->logLine + ("|" + std::string(p->file)) + "|" +
+                                    std::to_string(p->logsCommandLine)
+                              : "none") << os;
     }
-    EXPECT_TRUE(kvil::updatePackageFor("Windows Server 2016") == nullptr);
 }
 
-class RunVCRedist : public ::testing::Test {
-protected:
-    // Ordinary properties hold poison: a deferred action reads only CustomActionData.
-    ActionRun run(DWORD wusaExit, const std::string& uiLevel, const std::string& os)
-    {
-        recorder.exitCode("wusa", wusaExit);
-        if (!package.session())
-            package.property("UILevel", "5").property("SUPPORTDIR", "C:\\poison")
-                .property("ProductLanguage", "1036").open();
-        package.set("CustomActionData", "x;;y;" + uiLevel + ";C:\\sup;" + os + ";1031");
-        return runAction(caKVILRunVCRedist, package.session());
-    }
-    std::string command(const char* file) const
-    {
-        return std::string("wusa \"C:\\sup\\") + file + "\" /quiet /log:\"" +
-               environment.systemDrive + "\\windows\\temp\\vclog.log\"";
-    }
+// Ordinary properties hold poison: the inputs come from CustomActionData. The
+// box speaks the language of field 6, the logged message that of the
+// installation (which a deferred action reads empty on Windows: English).
+TEST(RunVCRedist, OnlyAnUpdateThatDoesNotApplyFailsWithMessage2059ShownOrLogged)
+{
     ScratchFolder scratch;
     EnvironmentGuard environment{scratch};
     Recorder recorder{scratch};
     InstallerLog log;
     TestPackage package{scratch};
-};
-
-TEST_F(RunVCRedist, NotApplicableShowsMessage2059InTheFieldsLanguageOrLogsIt)
-{
-    ActionRun full = run(0x80240017, "5", "Windows Server 2012 R2");
-    EXPECT_EQ(1603u, full.result);
-    EXPECT_CLEAN(full);
-    ASSERT_EQ(1u, full.boxes.size());
+    package.property("UILevel", "5").property("SUPPORTDIR", "C:\\poison");
+    package.property("ProductLanguage", "1034").open();
+    auto run = [&](DWORD wusaExit, const std::string& uiLevel, const std::string& os) {
+        recorder.exitCode("wusa", wusaExit);
+        package.set("CustomActionData", "x;;y;" + uiLevel + ";C:\\sup;" + os + ";1031");
+        log.clear();
+        ActionRun result = runAction(caKVILRunVCRedist, package.session());
+        EXPECT_CLEAN(result);
+        return result;
+    };
+    const std::string log2 =
+        "\" /quiet /log:\"" + environment.systemDrive + "\\windows\\temp\\vclog.log\"";
+    const std::string r2 = "wusa \"C:\\sup\\Windows8.1-KB2999226-x64.msu" + log2;
+    const std::string rt = "wusa \"C:\\sup\\Windows8-RT-KB2999226-x64.msu" + log2;
     kvil::Installer installer(package.session());
-    EXPECT_EQ(kvil::loadLocalisedStringForCode(installer, 2059, "1031"), full.boxes[0].text);
-    EXPECT_NE(kText2059, full.boxes[0].text);
-    EXPECT_EQ(kvil::loadLocalisedString(installer, 2001), full.boxes[0].caption);
-    EXPECT_TRUE(full.boxes[0].ok && full.boxes[0].errorIcon);
-    std::string r2 = command("Windows8.1-KB2999226-x64.msu");
-    EXPECT_EQ(std::vector<std::string>{"wusa|" + r2}, recorder.lines());
-    for (std::string line : {"The UILEVEL is : 5", "The SUPPORTDIR is : C:\\sup",
-                             "OS Name : Windows Server 2012 R2", "This is Windows 2012 R2"})
-        EXPECT_TRUE(log.contains(line)) << line;
-    EXPECT_TRUE(log.contains("The KB that is run: " + r2));
 
-    ActionRun quiet = run(0x80240017, "3", "Windows 8 Pro");
-    EXPECT_EQ(1603u, quiet.result);
-    EXPECT_TRUE(quiet.boxes.empty());
-    std::string rt = command("Windows8-RT-KB2999226-x64.msu");
-    EXPECT_TRUE(log.contains(kText2059 + rt));
-    EXPECT_FALSE(log.contains("The KB that is run: " + rt));
+    ActionRun shown = run(0x80240017, "5", "Windows Server 2012 R2");
+    EXPECT_EQ(1603u, shown.result);
+    EXPECT_EQ((Lines{"4:The UILEVEL is : 5", "4:The SUPPORTDIR is : C:\\sup",
+                     "4:OS Name : Windows Server 2012 R2", "4:This is Windows 2012 R2",
+                     "4:The KB that is run: " + r2}),
+              log.lines());
+    ASSERT_EQ(1u, shown.boxes.size());
+    EXPECT_EQ(package.get("ProductName") + "|" + kvil::loadLocalisedStringForCode(installer, 2059, "1031"),
+              shown.boxes[0].caption + "|" + shown.boxes[0].text);
+    EXPECT_TRUE(shown.boxes[0].ok && shown.boxes[0].errorIcon);
+
+    ActionRun logged = run(0x80240017, "3", "Windows 8 Pro");
+    EXPECT_EQ(1603u, logged.result);
+    EXPECT_TRUE(logged.boxes.empty());
+    const std::string spanish = kvil::loadLocalisedStringForCode(installer, 2059, "1034");
+    EXPECT_EQ((Lines{"4:The UILEVEL is : 3", "4:The SUPPORTDIR is : C:\\sup", "4:OS Name : Windows 8 Pro",
+                     "4:This is Windows 8", "4:" + spanish + rt}),
+              log.lines());
+
+    for (DWORD accepted : {0u, 3010u})
+        EXPECT_EQ(0u, run(accepted, "5", "Windows Server 2012").result) << accepted;
+    EXPECT_EQ(0u, run(0x80240017, "5", "Windows Server 2016").result);
+    EXPECT_EQ((Lines{"wusa|" + r2, "wusa|" + rt, "wusa|" + rt, "wusa|" + rt}), recorder.lines());
 }
 
-TEST_F(RunVCRedist, EveryOtherExitCodeIsAcceptedAndUnaffectedReleasesRunNothing)
+TEST(JreUpgradeRules, VersionMigrationRuleAndCommandLine)
 {
-    EXPECT_EQ(0u, run(0, "5", "Windows Server 2012").result);
-    EXPECT_EQ(0u, run(3010, "5", "Windows Server 2012").result);
-    ActionRun none = run(0x80240017, "5", "Windows Server 2016");
-    EXPECT_EQ(0u, none.result);
-    EXPECT_CLEAN(none);
-    EXPECT_EQ(2u, recorder.lines().size());
-}
-
-TEST(JreUpgradeRules, VersionMajorMinorAndTheMigrationRule)
-{
-    struct Case { const char* recorded; int major, minor; bool migrates; } cases[] = {
+    struct { const char* recorded; int major, minor; bool migrates; } cases[] = {
         {"1.7.0_80", 1, 7, true}, {"1.8.0_181", 1, 8, false}, {"11.0.2", 11, 0, false},
         {"..1..6", 1, 6, true},   {"x.y", 0, 0, false},       {"1", 1, 0, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         kvil::JavaVersion version = kvil::javaVersionOf(c.recorded);
         EXPECT_EQ(c.major * 100 + c.minor, version.major * 100 + version.minor) << c.recorded;
         EXPECT_EQ(c.migrates, kvil::migrationNeeded(true, version)) << c.recorded;
-        EXPECT_FALSE(kvil::migrationNeeded(false, version)) << c.recorded;
     }
     EXPECT_EQ("\"C:\\Apps\\\\jre\\bin\\java.exe\" -cp \"S:\\sup\\KVKSMIG.jar\";"
               "\"C:\\Apps\\\\apache-tomcat\\webapps\\kvsa\\WEB-INF\\shared\\KVCOMMON.jar\";"
@@ -129,74 +108,74 @@ TEST(JreUpgradeRules, VersionMajorMinorAndTheMigrationRule)
               kvil::migrationCommandLine("C:\\Apps\\", "S:\\sup"));
 }
 
-class JreUpgrade : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        scrubProductRegistry();
-        // A java.exe that records its command line, below an INSTALLDIR ending in "\".
-        for (const char* folder : {"\\app", "\\app\\jre", "\\app\\jre\\bin"})
-            CreateDirectoryA((scratch.path() + folder).c_str(), nullptr);
-        CopyFileA((programFolder() + "\\recorder.exe").c_str(), java.c_str(), FALSE);
-        package.property("SUPPORTDIR", support.path()).property("INSTALLDIR", install).open();
-    }
-    void TearDown() override { scrubProductRegistry(); }
+// The native view first, then the 32-bit one; a present java.exe of 1.7 or
+// older runs the migration (working folder INSTALLDIR, flag 0), logged after.
+TEST(JreUpgrade, TheRecordedVersionDecidesTheMigration)
+{
     ScratchFolder scratch;
-    std::string install = scratch.path() + "\\app\\", java = install + "\\jre\\bin\\java.exe";
-    SupportFolder support{scratch};
+    const std::string install = scratch / "app\\", java = install + "\\jre\\bin\\java.exe";
+    for (const char* folder : {"app", "app\\jre", "app\\jre\\bin"})
+        CreateDirectoryA((scratch / folder).c_str(), nullptr);
     Recorder recorder{scratch};
+    CopyFileA((programFolder() + "\\recorder.exe").c_str(), java.c_str(), FALSE);
     TestPackage package{scratch};
-};
-
-TEST_F(JreUpgrade, ARecordedJava7MigratesNativeViewFirst)
-{
-    setRegistryString(kJreKey, "Version", "1.7.0_80");
-    setRegistryString(kJreKey, "Version", "1.8.0_181", true);
-    ActionRun run = runAction(caKVILJREUpgrade, package.session());
-    EXPECT_EQ(0u, run.result);
-    EXPECT_CLEAN(run);
-    std::string command = kvil::migrationCommandLine(install, support.path());
-    EXPECT_EQ(std::vector<std::string>{"java|" + command}, recorder.lines());
-    EXPECT_EQ((std::vector<std::string>{command, "UpgradeUtilityCommand executed from JREUpgrade function call"}),
-              loggedTexts(support));
+    package.property("INSTALLDIR", install).open();
+    const std::string key = "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\JRE";
+    const std::string ran = "UpgradeUtilityCommand executed from JREUpgrade function call";
+    const std::string x86 = "No x64 JRE present in the system, reading from 32 bit hive of registry and "
+                            "proceeding with JREUpgrade function call";
+    const std::string none = "No Previously installed JRE present in the system, exit from JREUpgrade "
+                             "function call";
+    struct { const char *native, *view32; Lines logged; } cases[] = {  // "" stands for the command
+        {"1.7.0_80", "1.8.0_181", {"", ran}}, {"", "1.6.0_45", {x86, "", ran}}, {"", "", {none}},
+        {"1.8.0_181", "1.6.0_45", {}},        {"1.7.0_80", "", {}},  // the last without java.exe
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::string(c.native) + "|" + c.view32);
+        ScratchFolder folder("JreUpgradeCase" + std::to_string(&c - cases));
+        SupportFolder support{folder};
+        package.set("SUPPORTDIR", support.path());
+        scrubProductRegistry();
+        if (*c.native)
+            setRegistryString(key, "Version", c.native);
+        if (*c.view32)
+            setRegistryString(key, "Version", c.view32, true);
+        if (&c == std::end(cases) - 1)
+            DeleteFileA(java.c_str());
+        ActionRun run = runAction(caKVILJREUpgrade, package.session());
+        EXPECT_EQ(0u, run.result);
+        EXPECT_CLEAN(run);
+        const std::string command = kvil::migrationCommandLine(install, support.path());
+        for (std::string& line : c.logged)
+            line = line.empty() ? command : line;
+        EXPECT_EQ(c.logged, loggedTexts(support));
+        const std::string launch = "LaunchAppAndWait(\"" + kvil::replaceAll(command, "\"", "\"\"") +
+                                   "\", \"" + install + "\", 0) = 0";
+        const bool launches = !c.logged.empty() && c.logged.back() == ran;
+        EXPECT_EQ(launches ? Lines{launch} : Lines{}, callsOf(support, "LaunchAppAndWait"));
+    }
+    scrubProductRegistry();
 }
 
-TEST_F(JreUpgrade, TheThirtyTwoBitViewIsReadWhenTheNativeOneIsEmptyAndNothingElseMigrates)
+// At every UI level: "Failed to load library <path>" with MB_OK, a missing
+// function with MB_ICONERROR.
+TEST(JreUpgrade, AnUnusableLibraryStopsTheInstallation)
 {
-    EXPECT_EQ(0u, runAction(caKVILJREUpgrade, package.session()).result);
-    EXPECT_EQ(std::vector<std::string>{"No Previously installed JRE present in the system, exit from "
-                                       "JREUpgrade function call"},
-              loggedTexts(support));
-    setRegistryString(kJreKey, "Version", "1.6.0_45", true);
-    EXPECT_EQ(0u, runAction(caKVILJREUpgrade, package.session()).result);
-    EXPECT_EQ("No x64 JRE present in the system, reading from 32 bit hive of registry and proceeding "
-              "with JREUpgrade function call", loggedTexts(support).at(1));
-    EXPECT_EQ(1u, recorder.lines().size());
-    setRegistryString(kJreKey, "Version", "1.8.0_181");
-    EXPECT_EQ(0u, runAction(caKVILJREUpgrade, package.session()).result);
-    setRegistryString(kJreKey, "Version", "1.7.0_80");
-    DeleteFileA(java.c_str());
-    EXPECT_EQ(0u, runAction(caKVILJREUpgrade, package.session()).result);
-    EXPECT_EQ(1u, callsOf(support, "LaunchAppAndWait").size());
-}
-
-TEST_F(JreUpgrade, AnUnusableLibraryStopsTheInstallationEvenWhenSilent)
-{
-    package.set("UILevel", "2");
-    package.set("SUPPORTDIR", scratch / "none");
-    ActionRun missing = runAction(caKVILJREUpgrade, package.session());
-    EXPECT_EQ(1603u, missing.result);
-    EXPECT_CLEAN(missing);
-    ASSERT_EQ(1u, missing.boxes.size());
-    EXPECT_EQ("caKVILJREUpgrade", missing.boxes[0].caption);
-    EXPECT_EQ("Failed to load library " + scratch / "none" + "\\KVIL64.dll", missing.boxes[0].text);
-
-    ScratchFolder other;
-    SupportFolder partial(other, "r14g-supported.ini", "LaunchAppAndWait");
-    package.set("SUPPORTDIR", partial.path());
-    ActionRun run = runAction(caKVILJREUpgrade, package.session());
-    EXPECT_EQ(1603u, run.result);
-    EXPECT_CLEAN(run);
-    ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("Failed to get address for function LaunchAppAndWait", run.boxes[0].text);
+    ScratchFolder scratch;
+    SupportFolder partial(scratch, "r14g-supported.ini", "LaunchAppAndWait");
+    TestPackage package{scratch};
+    package.property("UILevel", "2").open();
+    const std::pair<std::string, std::string> cases[] = {  // SUPPORTDIR, caption|text|error icon
+        {scratch / "none", "caKVILJREUpgrade|Failed to load library " + scratch / "none" + "\\KVIL64.dll|0"},
+        {partial.path(), "caKVILJREUpgrade|Failed to get address for function LaunchAppAndWait|1"},
+    };
+    for (const auto& [folder, expected] : cases) {
+        package.set("SUPPORTDIR", folder);
+        ActionRun run = runAction(caKVILJREUpgrade, package.session());
+        EXPECT_EQ(1603u, run.result);
+        EXPECT_CLEAN(run);
+        ASSERT_EQ(1u, run.boxes.size());
+        const MessageBoxSeen& box = run.boxes[0];
+        EXPECT_EQ(expected, box.caption + "|" + box.text + (box.errorIcon ? "|1" : "|0"));
+    }
 }

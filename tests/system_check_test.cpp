@@ -9,7 +9,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILSystemCheck(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 
@@ -537,63 +537,14 @@ namespace {
 const char* const kChildVariable = "KVIL_CHILD_RELEASE";
 const char* const kChildTest = "SystemCheckRelease.ChildSeesItsOwnRelease";
 
-void setWineVersionFor(const std::string& program, const std::string& version)
-{
-    const std::string path = "Software\\Wine\\AppDefaults\\" + program;
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                   static_cast<DWORD>(version.size() + 1));
-    RegCloseKey(key);
-}
-
-void forgetWineVersionFor(const std::string& program)
-{
-    RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + program).c_str());
-}
-
 // Runs the child test in a copy of this program that Wine shows `version`;
 // returns its exit code and leaves its output in `output`.
 DWORD runChild(const ScratchFolder& scratch, const std::string& version,
                const std::string& expectedMinor, std::string& output)
 {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    // Beside the original, where the simulator files are found.
-    const std::string program = "kvil_tests_" + version + ".exe";
-    const std::string copy = programFolder() + "\\" + program;
-    if (!CopyFileA(self, copy.c_str(), FALSE))
-        return static_cast<DWORD>(-1);
-    setWineVersionFor(program, version);
     setEnvironment(kChildVariable, expectedMinor);
-
-    const std::string outputPath = scratch / (version + ".txt");
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string commandLine = "\"" + copy + "\" --gtest_filter=" + kChildTest;
-    PROCESS_INFORMATION child = {};
-    DWORD exitCode = static_cast<DWORD>(-1);
-    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &child)) {
-        WaitForSingleObject(child.hProcess, INFINITE);
-        GetExitCodeProcess(child.hProcess, &exitCode);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
-    }
-    CloseHandle(out);
-
+    DWORD exitCode = runTestUnderRelease(scratch, version, kChildTest, output);
     unsetEnvironment(kChildVariable);
-    forgetWineVersionFor(program);
-    DeleteFileA(copy.c_str());
-    output = readFile(outputPath);
     return exitCode;
 }
 

@@ -8,10 +8,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILCTCheck(MSIHANDLE);
-extern "C" UINT __stdcall caKVILCreateUpgradeRegKey(MSIHANDLE);
-extern "C" UINT __stdcall caKVILCreateUpgradeRegKeyRollback(MSIHANDLE);
-extern "C" UINT __stdcall caKVILWaitforServiceStop(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 const std::string kMaker = "SOFTWARE\\Tavrin Computer Corporation";

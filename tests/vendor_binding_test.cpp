@@ -6,9 +6,7 @@
 
 using namespace test;
 
-extern "C" UINT __stdcall caKVILOldNodeCheck(MSIHANDLE);
-extern "C" UINT __stdcall caKVILOldStationCheck(MSIHANDLE);
-extern "C" UINT __stdcall caKVILHideCancelButton(MSIHANDLE);
+#include "runtime/exports.h"
 
 namespace {
 

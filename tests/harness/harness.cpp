@@ -606,4 +606,66 @@ ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers)
     return run;
 }
 
+// ---------------------------------------------------------------- Windows release
+
+namespace {
+
+void setWineVersionFor(const std::string& program, const std::string& version)
+{
+    const std::string path = "Software\\Wine\\AppDefaults\\" + program;
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                   static_cast<DWORD>(version.size() + 1));
+    RegCloseKey(key);
+}
+
+void forgetWineVersionFor(const std::string& program)
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + program).c_str());
+}
+
+}  // namespace
+
+DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineVersion,
+                          const std::string& testName, std::string& output)
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    // Beside the original, where the simulator files are found.
+    const std::string program = "kvil_tests_" + wineVersion + ".exe";
+    const std::string copy = programFolder() + "\\" + program;
+    if (!CopyFileA(self, copy.c_str(), FALSE))
+        return static_cast<DWORD>(-1);
+    setWineVersionFor(program, wineVersion);
+
+    const std::string outputPath = scratch / (wineVersion + ".txt");
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE out = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string commandLine = "\"" + copy + "\" --gtest_filter=" + testName;
+    PROCESS_INFORMATION child = {};
+    DWORD exitCode = static_cast<DWORD>(-1);
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        GetExitCodeProcess(child.hProcess, &exitCode);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    }
+    CloseHandle(out);
+
+    forgetWineVersionFor(program);
+    DeleteFileA(copy.c_str());
+    output = readFile(outputPath);
+    return exitCode;
+}
+
 }  // namespace test

@@ -159,4 +159,12 @@ ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers =
         EXPECT_FALSE((run).vendorLibraryLoaded) << "KVIL64.dll still loaded"; \
     } while (0)
 
+// Runs one test of this program (`testName`, a gtest filter) in a copy of it
+// that Wine shows another Windows release (`wineVersion`, a winecfg name such
+// as "win81" or "win2008"; the embedded supportedOS manifest lets it see 6.3).
+// The release is fixed when a process starts, hence the child. Returns its
+// exit code and leaves its output in `output`.
+DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineVersion,
+                          const std::string& testName, std::string& output);
+
 }  // namespace test
