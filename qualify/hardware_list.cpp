@@ -21,7 +21,12 @@ std::string hardwareListPath(const Installer& installer)
 {
     std::string supportFolder;
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
+    return hardwareListPath(installer, supportFolder, supportFolderRead);
+}
 
+std::string hardwareListPath(const Installer& installer, const std::string& supportFolder,
+                             bool supportFolderRead)
+{
     // The library gets a copy in the work folder, not the file in SUPPORTDIR;
     // whether the folder and the copy could be made shows in the test below.
     const std::string folder = workFolder();

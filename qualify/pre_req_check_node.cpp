@@ -291,10 +291,10 @@ void hideBesideOlderRemoteAccessTools(const NodeCheck& node)
 
 // An unsupported model, or a workstation edition of Windows on anything but
 // a rack workstation (where one is expected), gets the web console alone.
-void limitToConsoleWhereRequired(const NodeCheck& node)
+void limitToConsoleWhereRequired(const NodeCheck& node, const std::string& systemId)
 {
     bool workstation = !osCheckSuppressed() && osIsWorkstation();
-    if (isRackWorkstation(node.installer.property("CP_SYSTEMID"))) {
+    if (isRackWorkstation(systemId)) {
         node.log("This is an Quillon system for bDOS");
         workstation = false;
     } else {
@@ -352,8 +352,9 @@ void checkRemoteEnablement(const NodeCheck& node, LaunchAppAndWaitFn launchAppAn
 
 UINT checkNode(const Installer& installer)
 {
-    const std::string supportFolder = installer.property("SUPPORTDIR");
-    const std::string hardwareList = hardwareListPath(installer);
+    std::string supportFolder;
+    const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
+    const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
     VendorLibrary library(supportFolder);
     const bool fullInterface = installer.uiLevel() == 5;
 
@@ -393,7 +394,8 @@ UINT checkNode(const Installer& installer)
     if (!detectGeneration(node))
         return ERROR_INSTALL_FAILURE;
     hideBesideOlderRemoteAccessTools(node);
-    limitToConsoleWhereRequired(node);
+    // CP_SYSTEMID as read above: nothing in between sets it.
+    limitToConsoleWhereRequired(node, systemId);
 
     auto launchAppAndWait = node.require<LaunchAppAndWaitFn>("LaunchAppAndWait");
     if (!launchAppAndWait)

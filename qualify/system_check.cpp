@@ -106,8 +106,12 @@ bool resolve(const VendorLibrary& library, VendorFunctions& vendor)
 
 class SystemCheck {
 public:
-    SystemCheck(const Installer& installer, const VendorFunctions& vendor)
-        : installer_(installer), vendor_(vendor)
+    // SUPPORTDIR as the action read it, once (`supportFolderRead`: whether
+    // that read succeeded).
+    SystemCheck(const Installer& installer, const VendorFunctions& vendor,
+                const std::string& supportFolder, bool supportFolderRead)
+        : installer_(installer), vendor_(vendor), supportFolder_(supportFolder),
+          supportFolderRead_(supportFolderRead)
     {
     }
 
@@ -133,7 +137,7 @@ public:
         if (!directoryIsWritable(folder))
             log("Unable to create <ProgramFiles>/tempini folder. Cannot copy legadp.ini file.");
         const std::string rules = folder + "\\legadp.ini";
-        const std::string source = installer_.property("SUPPORTDIR") + "\\legadp.ini";
+        const std::string source = supportFolder_ + "\\legadp.ini";
         if (!CopyFileA(source.c_str(), rules.c_str(), FALSE))
             log("Cannot copy file" + rules);
 
@@ -154,7 +158,8 @@ public:
     // A verdict of 1 leaves CP_SUPPORTEDSYSTEM at the package's own value.
     void qualifyModel(const std::string& systemId) const
     {
-        const std::string hardwareList = hardwareListPath(installer_);
+        const std::string hardwareList =
+            hardwareListPath(installer_, supportFolder_, supportFolderRead_);
         log("The hw file is " + hardwareList);
         const int verdict = vendor_.isSupportedSystem(hardwareList.c_str(), systemId.c_str());
 
@@ -212,11 +217,15 @@ private:
 
     const Installer& installer_;
     const VendorFunctions& vendor_;
+    const std::string& supportFolder_;
+    const bool supportFolderRead_;
 };
 
 UINT checkSystem(const Installer& installer)
 {
-    VendorLibrary library(installer.property("SUPPORTDIR"));
+    std::string supportFolder;
+    const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
+    VendorLibrary library(supportFolder);
 
     // The release flags need no library, so they are set even when it fails.
     if (!osCheckSuppressed()) {
@@ -233,7 +242,7 @@ UINT checkSystem(const Installer& installer)
     VendorFunctions vendor;
     if (!resolve(library, vendor))
         return ERROR_INSTALL_FAILURE;
-    SystemCheck check(installer, vendor);
+    SystemCheck check(installer, vendor, supportFolder, supportFolderRead);
 
     const std::string systemId = check.systemId();
     check.log("System id of the system = " + systemId);

@@ -1,7 +1,7 @@
 // KVIL64.dll simulator: the vendor support library as the custom actions see
 // it, answering from the machine profile kvilsim.ini beside the DLL and from
 // the rule and command files that the caller names. Every call appends one
-// line to the journal (see README.md).
+// line to the journal, except in quiet mode (see README.md).
 #include "runtime/kvil_api.h"
 #include "simulator/simcore.h"
 
@@ -126,7 +126,7 @@ int __stdcall IsFeatureSupported(const char* hwlistPath, const char* featureKey,
 {
     return shielded(0, [&] {
         const Profile profile = loadProfile();
-        const IniFile hwlist = IniFile::load(text(hwlistPath));
+        const IniFile hwlist = ruleFile(profile, text(hwlistPath));
         int verdict =
             modelVerdict(hwlist.section("Feature." + text(featureKey)), text(systemId), 0);
         journal(profile, "IsFeatureSupported",
@@ -202,7 +202,7 @@ int __stdcall IsSupportedSystem(const char* hwlistPath, const char* systemId)
 {
     return shielded(0, [&] {
         const Profile profile = loadProfile();
-        const IniFile hwlist = IniFile::load(text(hwlistPath));
+        const IniFile hwlist = ruleFile(profile, text(hwlistPath));
         int verdict = modelVerdict(hwlist.section("SupportedSystems"), text(systemId), 0);
         journal(profile, "IsSupportedSystem", {quoted(hwlistPath), quoted(systemId)},
                 number(verdict));
@@ -214,7 +214,7 @@ BYTE __stdcall RequiresAfamgt(const char* legadpPath, const char* systemId)
 {
     return shielded<BYTE>(0, [&] {
         const Profile profile = loadProfile();
-        const IniFile legadp = IniFile::load(text(legadpPath));
+        const IniFile legadp = ruleFile(profile, text(legadpPath));
         BYTE result = yes(modelVerdict(legadp.section("FilterDriver"), text(systemId), 0) != 0);
         journal(profile, "RequiresAfamgt", {quoted(legadpPath), quoted(systemId)}, number(result));
         return result;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 namespace kvilsim {
 
@@ -157,7 +158,57 @@ int Profile::answer(const char* function, int computed) const
     return computed;
 }
 
+namespace {
+
+// What a quiet profile keeps while the DLL is loaded. Calls come one at a
+// time from the custom actions, but a test may call from several threads.
+SRWLOCK quietLock = SRWLOCK_INIT;
+bool quietProfileRead = false;
+Profile quietProfile;
+std::map<std::string, IniFile> quietRuleFiles;
+
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+Profile readProfile();
+
+}  // namespace
+
 Profile loadProfile()
+{
+    ExclusiveLock lock(quietLock);
+    if (quietProfileRead)
+        return quietProfile;
+    Profile profile = readProfile();
+    if (profile.quiet) {
+        quietProfile = profile;
+        quietProfileRead = true;
+    }
+    return profile;
+}
+
+IniFile ruleFile(const Profile& profile, const std::string& path)
+{
+    if (!profile.quiet)
+        return IniFile::load(path);
+    ExclusiveLock lock(quietLock);
+    auto found = quietRuleFiles.find(path);
+    if (found == quietRuleFiles.end())
+        found = quietRuleFiles.emplace(path, IniFile::load(path)).first;
+    return found->second;
+}
+
+namespace {
+
+Profile readProfile()
 {
     const std::string folder = moduleFolder();
     const IniFile ini = IniFile::load(joinPath(folder, "kvilsim.ini"));
@@ -179,8 +230,11 @@ Profile loadProfile()
     if (journalPath.empty())
         journalPath = "kvilsim-journal.txt";
     profile.journalPath = isAbsolutePath(journalPath) ? journalPath : joinPath(folder, journalPath);
+    profile.quiet = toInt(ini.value("Simulator", "Quiet"), 0) != 0;
     return profile;
 }
+
+}  // namespace
 
 // ------------------------------------------------------------------ journal
 
@@ -219,6 +273,8 @@ std::string hex(DWORD value)
 void journal(const Profile& profile, const char* name, std::initializer_list<std::string> args,
              const std::string& result)
 {
+    if (profile.quiet)
+        return;
     std::string line = name;
     line += '(';
     bool first = true;

@@ -3,7 +3,10 @@
 // profile, the call journal, installer messages and child processes.
 //
 // Nothing here is cached: every exported call reads its files afresh, because
-// the custom actions load and free the library around every action.
+// the custom actions load and free the library around every action. The one
+// exception is the quiet mode of a profile ([Simulator] Quiet=1), meant for
+// measuring the custom actions: no journal, and the profile and rule files
+// read once while the DLL stays loaded.
 #pragma once
 
 #include <windows.h>
@@ -59,13 +62,20 @@ struct Profile {
     int oldNode = 0;
     int hardware = 1;
     std::string journalPath;  // absolute
+    bool quiet = false;       // [Simulator] Quiet: no journal, files read once per load
     IniEntries answers;       // [Answers]: forced results of the probes
 
     // The [Answers] value for the function when given, else the computed one.
     int answer(const char* function, int computed) const;
 };
 
+// The profile beside the DLL; a quiet profile is read on the first call
+// after the DLL was loaded and kept until it is freed.
 Profile loadProfile();
+
+// A rule file (hardware list, filter-driver list) named by the caller: read
+// afresh, or with a quiet profile once per path while the DLL stays loaded.
+IniFile ruleFile(const Profile& profile, const std::string& path);
 
 // ------------------------------------------------------------------ journal
 
@@ -77,7 +87,7 @@ std::string number(long long value);
 std::string hex(DWORD value);
 
 // Appends the line `name(arg, arg, ...)`, followed by " = result" when a
-// result is given.
+// result is given. A quiet profile writes nothing.
 void journal(const Profile& profile, const char* name, std::initializer_list<std::string> args,
              const std::string& result = std::string());
 

@@ -182,6 +182,30 @@ TEST_F(Simulator, AnswersSectionForcesProbeResults)
     EXPECT_EQ(2, function<CheckForOldKVNodeFn>("CheckForOldKVNode")());
 }
 
+TEST_F(Simulator, QuietProfileKeepsNoJournalAndReadsItsFilesOncePerLoad)
+{
+    writeFile(at("kvilsim.ini"), "[Machine]\nSystemId=0C60\n[Simulator]\nQuiet=1\n");
+    writeFile(at("hwlist.ini"), "[SupportedSystems]\n0C60=1\n");
+    auto getSystemId = function<GetSystemIdFn>("GetSystemId");
+    auto isSupported = function<IsSupportedSystemFn>("IsSupportedSystem");
+    EXPECT_EQ(0x0C60u, getSystemId());
+    EXPECT_EQ(1, isSupported(at("hwlist.ini").c_str(), "0C60"));
+
+    // Changes count only from the next load on.
+    writeFile(at("kvilsim.ini"), "[Machine]\nSystemId=08FC\n");
+    writeFile(at("hwlist.ini"), "[SupportedSystems]\n0C60=2\n");
+    EXPECT_EQ(0x0C60u, getSystemId());
+    EXPECT_EQ(1, isSupported(at("hwlist.ini").c_str(), "0C60"));
+    EXPECT_FALSE(exists(at("kvilsim-journal.txt")));
+
+    for (HMODULE module : modules_)
+        FreeLibrary(module);
+    modules_.clear();
+    EXPECT_EQ(0x08FCu, function<GetSystemIdFn>("GetSystemId")());
+    EXPECT_EQ(2, function<IsSupportedSystemFn>("IsSupportedSystem")(at("hwlist.ini").c_str(), "0C60"));
+    EXPECT_EQ(2u, journal().size());
+}
+
 TEST_F(Simulator, ExecuteCommandsStopsAtTheFirstFailingCommand)
 {
     writeFile(at("feature.ini"),

@@ -1,0 +1,382 @@
+#!/usr/bin/env python3
+"""What each custom action adds to an installation.
+
+For every export of KVILMSI64.def that bench/exports.txt prepares, a package
+calls the export CALLS times; a floor package calls the no-op export of
+kvilbench_floor.dll as often, and an empty package calls nothing. All of them
+are installed (and removed again) under `wine msiexec /qn`, in a new order each
+round. Per export the table gives the milliseconds that one call adds beyond the
+empty package (median over the rounds of the paired differences), the ratio to
+the floor, the child processes started per call (counted by recorders standing
+in for the Windows tools) and the DLL's size. Only the standard library is used;
+the chart is drawn by gnuplot.
+
+Run through scripts/bench.sh, which builds what this needs and creates the prefix.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import uuid
+
+# The Windows tools the actions start; each is replaced in the bench prefix by
+# the recorder, which appends one line per start to system32\recorder.log.
+RECORDED_TOOLS = ["attrib", "cacls", "icacls", "powershell", "sc", "net", "mofcomp", "wmic",
+                  "regsvr32", "cscript", "wusa", "pnputil", "dcicfg64"]
+SUPPORT_FILES = ["KVIL64.dll", "PNPDRVR32.DLL"]
+RULE_FILES = ["hwlist.ini", "legadp.ini"]
+PROFILE = "r14g-supported.ini"
+FIRST_SEQUENCE = 1010  # after CostFinalize (1000), before InstallValidate (1400)
+
+
+def fail(message, log=None):
+    print("bench: " + message, file=sys.stderr)
+    if log and os.path.exists(log):
+        with open(log, errors="replace") as f:
+            tail = f.readlines()[-40:]
+        print("bench: the end of " + log + ":", file=sys.stderr)
+        sys.stderr.writelines(tail)
+    sys.exit(1)
+
+
+def def_exports(path):
+    names, in_exports = [], False
+    for line in open(path):
+        word = line.split(";")[0].strip()
+        if word == "EXPORTS":
+            in_exports = True
+        elif in_exports and word:
+            names.append(word.split()[0])
+    return names
+
+
+def read_inputs(path):
+    inputs = {}
+    for number, line in enumerate(open(path), 1):
+        if not line.strip() or line.lstrip().startswith("#"):
+            continue
+        fields = [field.strip() for field in line.rstrip("\n").split("|")]
+        if len(fields) != 4:
+            fail("%s:%d: want 4 fields separated by |, got %d" % (path, number, len(fields)))
+        export, modes, properties, stored = fields
+        inputs[export] = {
+            "modes": ["-"] if modes == "-" else modes.split(","),
+            "properties": [p.split("=", 1) for p in properties.split()],
+            "stored": [s.split("=", 1) for s in stored.split()],
+        }
+    return inputs
+
+
+def windows_path(unix_path):
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def xml(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            .replace('"', "&quot;"))
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.bin = os.path.abspath(args.bin)
+        self.prefix = os.path.abspath(args.prefix)
+        self.out = os.path.abspath(args.out)
+        self.drive_c = os.path.join(self.prefix, "drive_c")
+        # Wine runs its own built-in tool even where a program of that name
+        # lies in system32, unless told to take the file there.
+        overrides = "mscoree,mshtml=;" + ",".join(t + ".exe" for t in RECORDED_TOOLS) + "=n"
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
+                        WINEDLLOVERRIDES=overrides)
+        self.env.pop("KVIL_RECORDER_LOG", None)
+        self.recorder_log = os.path.join(self.drive_c, "windows", "system32", "recorder.log")
+        self.tool_log = os.path.join(self.out, "tools.log")
+
+    # ------------------------------------------------------------ preparation
+
+    def run_tool(self, command, cwd=None):
+        """Runs a build tool; its output goes to tools.log, shown on failure."""
+        with open(self.tool_log, "a") as log:
+            log.write("== " + " ".join(command) + "\n")
+            log.flush()
+            result = subprocess.run(command, cwd=cwd, env=self.env, stdout=log,
+                                    stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            fail("%s failed with %d" % (command[0], result.returncode), self.tool_log)
+
+    def support_folder(self, mode):
+        """C:\\kvilbench\\support-<mode>: the simulator, a profile and the rule files."""
+        folder = os.path.join(self.drive_c, "kvilbench", "support-" + mode)
+        os.makedirs(folder, exist_ok=True)
+        for name in SUPPORT_FILES:
+            shutil.copy(os.path.join(self.bin, name), folder)
+        for name in RULE_FILES:
+            shutil.copy(os.path.join(self.bin, "simfiles", name), folder)
+        with open(os.path.join(self.bin, "simfiles", "profiles", PROFILE)) as f:
+            profile = f.read()
+        if mode == "quiet":
+            profile += "\n[Simulator]\nQuiet=1\n"
+        with open(os.path.join(folder, "kvilsim.ini"), "w", newline="\r\n") as f:
+            f.write(profile)
+        return "C:\\kvilbench\\support-" + mode
+
+    def install_recorders(self):
+        system32 = os.path.join(self.drive_c, "windows", "system32")
+        for tool in RECORDED_TOOLS:
+            shutil.copy(os.path.join(self.bin, "kvilbench_recorder.exe"),
+                        os.path.join(system32, tool + ".exe"))
+        # Proof that a started tool is counted: one start, one line.
+        self.clear(self.recorder_log)
+        subprocess.run(["wine", "C:\\windows\\system32\\attrib.exe", "/?"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        if self.count_lines(self.recorder_log) != 1:
+            fail("the recorder standing in for attrib did not record its start")
+
+    def build_package(self, name, dll, entry, calls, properties):
+        folder = os.path.join(self.out, "packages", name)
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "payload.txt"), "w") as f:
+            f.write("benchmark payload\n")
+        lines = [
+            '<?xml version="1.0" encoding="utf-8"?>',
+            '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">',
+            ' <Product Id="*" Name="KVIL bench %s" Language="1033" Version="1.0.0"'
+            ' Manufacturer="KVIL bench" UpgradeCode="%s">' % (xml(name), uuid.uuid4()),
+            '  <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>',
+            '  <Media Id="1" Cabinet="payload.cab" EmbedCab="yes"/>',
+        ]
+        for key, value in properties:
+            lines.append('  <Property Id="%s" Value="%s"/>' % (xml(key), xml(value)))
+        if dll:
+            # wixl takes only file names relative to the folder it runs in.
+            shutil.copy(dll, os.path.join(folder, "action.dll"))
+            lines.append('  <Binary Id="ActionDll" SourceFile="action.dll"/>')
+            for call in range(calls):
+                lines.append('  <CustomAction Id="Call%02d" BinaryKey="ActionDll" DllEntry="%s"'
+                             ' Execute="immediate" Return="check"/>' % (call, xml(entry)))
+        lines += [
+            '  <Directory Id="TARGETDIR" Name="SourceDir">',
+            '   <Directory Id="ProgramFiles64Folder">',
+            '    <Directory Id="INSTALLDIR" Name="KVIL bench %s">' % xml(name),
+            '     <Component Id="Payload" Guid="%s" Win64="yes">' % uuid.uuid4(),
+            '      <File Id="payload.txt" Source="payload.txt"/>',
+            '     </Component>',
+            '    </Directory>',
+            '   </Directory>',
+            '  </Directory>',
+            '  <Feature Id="Main" Level="1"><ComponentRef Id="Payload"/></Feature>',
+        ]
+        if dll:
+            lines.append('  <InstallExecuteSequence>')
+            for call in range(calls):
+                lines.append('   <Custom Action="Call%02d" Sequence="%d">NOT Installed</Custom>'
+                             % (call, FIRST_SEQUENCE + call))
+            lines.append('  </InstallExecuteSequence>')
+        lines += [' </Product>', '</Wix>']
+        with open(os.path.join(folder, "package.wxs"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self.run_tool(["wixl", "-a", "x64", "-o", "package.msi", "package.wxs"], cwd=folder)
+        if dll:
+            # wixl marks every action no-impersonate: make them plain immediate DLL calls.
+            self.run_tool(["msibuild", "package.msi", "-q", "UPDATE CustomAction SET Type=1"],
+                          cwd=folder)
+        return os.path.join(folder, "package.msi")
+
+    # ---------------------------------------------------------------- running
+
+    @staticmethod
+    def clear(path):
+        if os.path.exists(path):
+            os.remove(path)
+
+    @staticmethod
+    def count_lines(path):
+        if not os.path.exists(path):
+            return 0
+        with open(path, "rb") as f:
+            return sum(1 for _ in f)
+
+    def write_stored(self, stored, support):
+        folder = os.path.join(self.drive_c, "tempini")
+        path = os.path.join(folder, "kvil100.txt")
+        if not stored:
+            self.clear(path)
+            return
+        os.makedirs(folder, exist_ok=True)
+        with open(path, "w", newline="\r\n") as f:
+            for key, value in stored:
+                f.write("%s=%s\n" % (key, value.replace("{support}", support or "")))
+
+    def msiexec(self, option, package):
+        started = time.perf_counter()
+        result = subprocess.run(["wine", "msiexec", option, windows_path(package), "/qn"],
+                                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return time.perf_counter() - started, result.returncode
+
+    def journals(self):
+        base = os.path.join(self.drive_c, "kvilbench")
+        for mode in ("journal", "quiet"):
+            yield os.path.join(base, "support-" + mode, "kvilsim-journal.txt")
+
+    def measure(self, row):
+        # An action may empty its support folder (a rollback does): each
+        # package starts from complete ones.
+        for mode in ("journal", "quiet"):
+            self.support_folder(mode)
+        self.write_stored(row["stored"], row["support"])
+        for journal in self.journals():
+            self.clear(journal)
+        self.clear(self.recorder_log)
+        seconds, code = self.msiexec("/i", row["package"])
+        _, removed = self.msiexec("/x", row["package"])
+        # Tools started without a wait may still be writing: count after removal.
+        row["children"].append(self.count_lines(self.recorder_log))
+        row["seconds"].append(seconds)
+        if code != 0:
+            row["failures"].append(code)
+        if removed != 0:
+            row["removal_failures"].append(removed)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--bin", required=True, help="build output folder (KVILMSI64.dll, ...)")
+    parser.add_argument("--prefix", required=True, help="Wine prefix for the installs")
+    parser.add_argument("--out", required=True, help="folder for packages, table and chart")
+    parser.add_argument("--def", dest="def_file", required=True, help="KVILMSI64.def")
+    parser.add_argument("--inputs", required=True, help="bench/exports.txt")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--calls", type=int, default=20)
+    parser.add_argument("--only", default="", help="comma-separated exports (default: all)")
+    args = parser.parse_args()
+    wall = time.perf_counter()
+
+    bench = Bench(args)
+    shutil.rmtree(os.path.join(bench.out, "packages"), ignore_errors=True)
+    os.makedirs(bench.out, exist_ok=True)
+    bench.clear(bench.tool_log)
+    product = os.path.join(bench.bin, "KVILMSI64.dll")
+    floor = os.path.join(bench.bin, "kvilbench_floor.dll")
+    dll_kb = os.path.getsize(product) / 1024.0
+
+    exports = def_exports(args.def_file)
+    inputs = read_inputs(args.inputs)
+    only = [name for name in args.only.split(",") if name]
+    supports = {mode: bench.support_folder(mode) for mode in ("journal", "quiet")}
+    bench.install_recorders()
+
+    def row(name, export, mode, package, stored=()):
+        return {"name": name, "export": export, "mode": mode, "package": package,
+                "stored": list(stored), "support": supports.get(mode), "seconds": [],
+                "children": [], "failures": [], "removal_failures": []}
+
+    rows = [row("empty", "(no custom action)", "-",
+                bench.build_package("empty", None, None, 0, [])),
+            row("floor", "(floor: no-op export)", "-",
+                bench.build_package("floor", floor, "caBenchNoop", args.calls, []))]
+    not_measured = []
+    for export in exports:
+        if only and export not in only:
+            continue
+        if export not in inputs:
+            not_measured.append(export)
+            continue
+        for mode in inputs[export]["modes"]:
+            name = export if mode == "-" else export + "-" + mode
+            properties = [["SUPPORTDIR", supports.get(mode, supports["journal"])]]
+            properties += [[key, value.replace("{support}", properties[0][1])]
+                           for key, value in inputs[export]["properties"]]
+            rows.append(row(name, export, mode,
+                            bench.build_package(name, product, export, args.calls, properties),
+                            inputs[export]["stored"]))
+
+    shuffle = random.Random(13)
+    for number in range(args.rounds):
+        order = rows[:]
+        shuffle.shuffle(order)
+        for each in order:
+            bench.measure(each)
+        print("round %d of %d done (%.0f s)" % (number + 1, args.rounds,
+                                                time.perf_counter() - wall), flush=True)
+    bench.write_stored([], None)
+
+    # Paired per round: what the package took beyond the empty one, per call.
+    empty = rows[0]["seconds"]
+    for each in rows:
+        each["per_call_ms"] = statistics.median(
+            (s - e) * 1000.0 / args.calls for s, e in zip(each["seconds"], empty))
+    floor_ms = rows[1]["per_call_ms"]
+
+    header = "%-36s %-8s %9s %8s %14s %7s  %s" % ("Export", "Library", "ms/call", "x floor",
+                                                  "children/call", "DLL KB", "Note")
+    lines = [
+        "KVILMSI64 benchmark: %d calls per package, %d rounds, wine msiexec /qn" %
+        (args.calls, args.rounds),
+        "Empty package install (median): %.0f ms; floor: %.2f ms per call" %
+        (statistics.median(empty) * 1000.0, floor_ms),
+        "KVILMSI64.dll: %.1f KB" % dll_kb,
+        "",
+        header,
+        "-" * len(header),
+    ]
+    chart = []
+    for each in rows[1:]:
+        ratio = each["per_call_ms"] / floor_ms if floor_ms > 0 else float("nan")
+        children = statistics.median(each["children"]) / args.calls if each["name"] != "floor" else 0
+        library = {"-": "-", "journal": "journal", "quiet": "quiet"}[each["mode"]]
+        note = "failed (exit %s)" % sorted(set(each["failures"])) if each["failures"] else ""
+        if each["removal_failures"]:
+            note += " removal failed (exit %s)" % sorted(set(each["removal_failures"]))
+        size = "%.0f" % dll_kb if each["name"] != "floor" else "%.0f" % (os.path.getsize(floor) / 1024.0)
+        lines.append("%-36s %-8s %9.2f %8.2f %14.2f %7s  %s" % (
+            each["export"], library, each["per_call_ms"], ratio, children, size, note))
+        if each["name"] != "floor":
+            label = each["export"] + ("" if each["mode"] == "-" else " (" + each["mode"] + ")")
+            chart.append((label, ratio))
+    for export in not_measured:
+        lines.append("%-36s %-8s %9s %8s %14s %7s  %s" % (
+            export, "-", "-", "-", "-", "-", "not measured: no inputs in bench/exports.txt"))
+    lines.append("")
+    lines.append("Full run: %.0f s" % (time.perf_counter() - wall))
+    table = "\n".join(lines) + "\n"
+    sys.stdout.write(table)
+    with open(os.path.join(bench.out, "results.txt"), "w") as f:
+        f.write(table)
+    draw_chart(bench, chart)
+    return 0
+
+
+def draw_chart(bench, chart):
+    data = os.path.join(bench.out, "ratios.dat")
+    with open(data, "w") as f:
+        for label, ratio in chart:
+            f.write('"%s" %.3f\n' % (label, ratio))
+    png = os.path.join(bench.out, "ratios.png")
+    script = "\n".join([
+        'set terminal pngcairo size 1000,%d font ",10"' % (220 + 28 * len(chart)),
+        'set output "%s"' % png,
+        'set title "Cost per call relative to the floor (no-op DLL custom action)"',
+        'set style data histograms',
+        'set style fill solid 0.8 border -1',
+        'set boxwidth 0.7',
+        'set xtics rotate by -35 noenhanced',
+        'set ylabel "x floor"',
+        'set yrange [0:*]',
+        'set grid ytics',
+        'set key top left',
+        'set rmargin 16',
+        'plot "%s" using 2:xtic(1) title "ratio to the floor" lc rgb "#3a6ea5", '
+        '2 with lines lw 2 dt 2 lc rgb "#c0392b" title "goal: 2x floor"' % data,
+    ])
+    with open(os.path.join(bench.out, "ratios.gp"), "w") as f:
+        f.write(script + "\n")
+    bench.run_tool(["gnuplot", os.path.join(bench.out, "ratios.gp")])
+    print("Table: %s\nChart: %s" % (os.path.join(bench.out, "results.txt"), png))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
