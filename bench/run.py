@@ -257,8 +257,11 @@ class Bench:
 
     def msiexec(self, option, package):
         started = time.perf_counter()
+        # From the output folder: what the actions leave in their working
+        # folder (a shell redirection's file) stays out of the source tree.
         result = subprocess.run(["wine", "msiexec", option, windows_path(package), "/qn"],
-                                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                cwd=self.out, env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
         return time.perf_counter() - started, result.returncode
 
     def journals(self):
