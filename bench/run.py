@@ -31,6 +31,20 @@ SUPPORT_FILES = ["KVIL64.dll", "PNPDRVR32.DLL"]
 RULE_FILES = ["hwlist.ini", "legadp.ini"]
 PROFILE = "r14g-supported.ini"
 FIRST_SEQUENCE = 1010  # after CostFinalize (1000), before InstallValidate (1400)
+# Tables an export's package needs beyond what wixl writes: the summary text
+# goes into the ReadyToInstall dialog's SummaryText control.
+PACKAGE_SQL = {
+    "caKVILSetSummaryText": [
+        "CREATE TABLE `Control` (`Dialog_` CHAR(72) NOT NULL, `Control` CHAR(50) NOT NULL, "
+        "`Type` CHAR(20) NOT NULL, `X` SHORT NOT NULL, `Y` SHORT NOT NULL, `Width` SHORT "
+        "NOT NULL, `Height` SHORT NOT NULL, `Attributes` LONG, `Property` CHAR(72), "
+        "`Text` LONGCHAR LOCALIZABLE, `Control_Next` CHAR(50), `Help` CHAR(50) "
+        "LOCALIZABLE PRIMARY KEY `Dialog_`, `Control`)",
+        "INSERT INTO `Control` (`Dialog_`, `Control`, `Type`, `X`, `Y`, `Width`, `Height`, "
+        "`Attributes`, `Text`) VALUES ('ReadyToInstall', 'SummaryText', 'ScrollableText', "
+        "10, 10, 300, 120, 3, 'summary')",
+    ],
+}
 
 
 def fail(message, log=None):
@@ -60,13 +74,17 @@ def read_inputs(path):
         if not line.strip() or line.lstrip().startswith("#"):
             continue
         fields = [field.strip() for field in line.rstrip("\n").split("|")]
-        if len(fields) != 4:
-            fail("%s:%d: want 4 fields separated by |, got %d" % (path, number, len(fields)))
-        export, modes, properties, stored = fields
+        if len(fields) == 4:
+            fields.append("")
+        if len(fields) != 5 or fields[4] not in ("", "restore"):
+            fail("%s:%d: want 4 or 5 fields separated by |, the fifth \"restore\" or empty"
+                 % (path, number))
+        export, modes, properties, stored, restore = fields
         inputs[export] = {
             "modes": ["-"] if modes == "-" else modes.split(","),
             "properties": [p.split("=", 1) for p in properties.split()],
             "stored": [s.split("=", 1) for s in stored.split()],
+            "restore": restore == "restore",
         }
     return inputs
 
@@ -108,9 +126,9 @@ class Bench:
         if result.returncode != 0:
             fail("%s failed with %d" % (command[0], result.returncode), self.tool_log)
 
-    def support_folder(self, mode):
+    def support_folder(self, mode, folder=None):
         """C:\\kvilbench\\support-<mode>: the simulator, a profile and the rule files."""
-        folder = os.path.join(self.drive_c, "kvilbench", "support-" + mode)
+        folder = folder or os.path.join(self.drive_c, "kvilbench", "support-" + mode)
         os.makedirs(folder, exist_ok=True)
         for name in SUPPORT_FILES:
             shutil.copy(os.path.join(self.bin, name), folder)
@@ -136,7 +154,17 @@ class Bench:
         if self.count_lines(self.recorder_log) != 1:
             fail("the recorder standing in for attrib did not record its start")
 
-    def build_package(self, name, dll, entry, calls, properties):
+    def restore_property(self, mode):
+        """BenchRestore for the restore step: copies of the mode's support
+        folder and of the shared data file, put back before each call."""
+        base = os.path.join(self.drive_c, "kvilbench", "restore-" + mode)
+        self.support_folder(mode, os.path.join(base, "support"))
+        os.makedirs(os.path.join(base, "tempini"), exist_ok=True)
+        win = "C:\\kvilbench\\restore-" + mode
+        return (win + "\\support>C:\\kvilbench\\support-" + mode + "|" +
+                win + "\\tempini>C:\\tempini")
+
+    def build_package(self, name, dll, entry, calls, properties, restore=False, sql=()):
         folder = os.path.join(self.out, "packages", name)
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "payload.txt"), "w") as f:
@@ -151,13 +179,27 @@ class Bench:
         ]
         for key, value in properties:
             lines.append('  <Property Id="%s" Value="%s"/>' % (xml(key), xml(value)))
+        # The calls in their order; with `restore`, each one follows a call of
+        # the restore step (alone in the restore step's reference package).
+        sequence = []
+        if restore:
+            shutil.copy(os.path.join(self.bin, "kvilbench_floor.dll"),
+                        os.path.join(folder, "restore.dll"))
+            lines.append('  <Binary Id="RestoreDll" SourceFile="restore.dll"/>')
         if dll:
             # wixl takes only file names relative to the folder it runs in.
             shutil.copy(dll, os.path.join(folder, "action.dll"))
             lines.append('  <Binary Id="ActionDll" SourceFile="action.dll"/>')
-            for call in range(calls):
+        for call in range(calls):
+            if restore:
+                lines.append('  <CustomAction Id="Restore%02d" BinaryKey="RestoreDll"'
+                             ' DllEntry="caBenchRestore" Execute="immediate" Return="check"/>'
+                             % call)
+                sequence.append("Restore%02d" % call)
+            if dll:
                 lines.append('  <CustomAction Id="Call%02d" BinaryKey="ActionDll" DllEntry="%s"'
                              ' Execute="immediate" Return="check"/>' % (call, xml(entry)))
+                sequence.append("Call%02d" % call)
         lines += [
             '  <Directory Id="TARGETDIR" Name="SourceDir">',
             '   <Directory Id="ProgramFiles64Folder">',
@@ -170,20 +212,22 @@ class Bench:
             '  </Directory>',
             '  <Feature Id="Main" Level="1"><ComponentRef Id="Payload"/></Feature>',
         ]
-        if dll:
+        if sequence:
             lines.append('  <InstallExecuteSequence>')
-            for call in range(calls):
-                lines.append('   <Custom Action="Call%02d" Sequence="%d">NOT Installed</Custom>'
-                             % (call, FIRST_SEQUENCE + call))
+            for number, action in enumerate(sequence):
+                lines.append('   <Custom Action="%s" Sequence="%d">NOT Installed</Custom>'
+                             % (action, FIRST_SEQUENCE + number))
             lines.append('  </InstallExecuteSequence>')
         lines += [' </Product>', '</Wix>']
         with open(os.path.join(folder, "package.wxs"), "w") as f:
             f.write("\n".join(lines) + "\n")
         self.run_tool(["wixl", "-a", "x64", "-o", "package.msi", "package.wxs"], cwd=folder)
-        if dll:
+        if sequence:
             # wixl marks every action no-impersonate: make them plain immediate DLL calls.
             self.run_tool(["msibuild", "package.msi", "-q", "UPDATE CustomAction SET Type=1"],
                           cwd=folder)
+        for query in sql:
+            self.run_tool(["msibuild", "package.msi", "-q", query], cwd=folder)
         return os.path.join(folder, "package.msi")
 
     # ---------------------------------------------------------------- running
@@ -200,8 +244,8 @@ class Bench:
         with open(path, "rb") as f:
             return sum(1 for _ in f)
 
-    def write_stored(self, stored, support):
-        folder = os.path.join(self.drive_c, "tempini")
+    def write_stored(self, stored, support, folder=None):
+        folder = folder or os.path.join(self.drive_c, "tempini")
         path = os.path.join(folder, "kvil100.txt")
         if not stored:
             self.clear(path)
@@ -213,8 +257,11 @@ class Bench:
 
     def msiexec(self, option, package):
         started = time.perf_counter()
+        # From the output folder: what the actions leave in their working
+        # folder (a shell redirection's file) stays out of the source tree.
         result = subprocess.run(["wine", "msiexec", option, windows_path(package), "/qn"],
-                                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                cwd=self.out, env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
         return time.perf_counter() - started, result.returncode
 
     def journals(self):
@@ -228,6 +275,11 @@ class Bench:
         for mode in ("journal", "quiet"):
             self.support_folder(mode)
         self.write_stored(row["stored"], row["support"])
+        if row["restore"]:
+            # The restore step copies this one back before each call.
+            self.write_stored(row["stored"], row["support"],
+                              os.path.join(self.drive_c, "kvilbench", "restore-" + row["mode"],
+                                           "tempini"))
         for journal in self.journals():
             self.clear(journal)
         self.clear(self.recorder_log)
@@ -269,10 +321,11 @@ def main():
     supports = {mode: bench.support_folder(mode) for mode in ("journal", "quiet")}
     bench.install_recorders()
 
-    def row(name, export, mode, package, stored=()):
+    def row(name, export, mode, package, stored=(), restore=False, reference=None):
         return {"name": name, "export": export, "mode": mode, "package": package,
                 "stored": list(stored), "support": supports.get(mode), "seconds": [],
-                "children": [], "failures": [], "removal_failures": []}
+                "children": [], "failures": [], "removal_failures": [], "restore": restore,
+                "reference": reference}
 
     rows = [row("empty", "(no custom action)", "-",
                 bench.build_package("empty", None, None, 0, [])),
@@ -285,14 +338,26 @@ def main():
         if export not in inputs:
             not_measured.append(export)
             continue
+        restore = inputs[export]["restore"]
         for mode in inputs[export]["modes"]:
             name = export if mode == "-" else export + "-" + mode
             properties = [["SUPPORTDIR", supports.get(mode, supports["journal"])]]
             properties += [[key, value.replace("{support}", properties[0][1])]
                            for key, value in inputs[export]["properties"]]
+            reference = None
+            if restore:
+                # The reference: the restore step alone, as often.
+                reference = "restore-" + mode
+                properties.append(["BenchRestore", bench.restore_property(mode)])
+                if reference not in [each["name"] for each in rows]:
+                    rows.append(row(reference, "(restore step, %s)" % mode, mode,
+                                    bench.build_package(reference, None, None, args.calls,
+                                                        properties[-1:], restore=True),
+                                    inputs[export]["stored"], True))
             rows.append(row(name, export, mode,
-                            bench.build_package(name, product, export, args.calls, properties),
-                            inputs[export]["stored"]))
+                            bench.build_package(name, product, export, args.calls, properties,
+                                                restore, PACKAGE_SQL.get(export, ())),
+                            inputs[export]["stored"], restore, reference))
 
     shuffle = random.Random(13)
     for number in range(args.rounds):
@@ -304,11 +369,15 @@ def main():
                                                 time.perf_counter() - wall), flush=True)
     bench.write_stored([], None)
 
-    # Paired per round: what the package took beyond the empty one, per call.
+    # Paired per round: what the package took beyond the empty one (or, for
+    # an export behind the restore step, beyond the restore step's package),
+    # per call.
     empty = rows[0]["seconds"]
+    by_name = {each["name"]: each for each in rows}
     for each in rows:
+        base = by_name[each["reference"]]["seconds"] if each["reference"] else empty
         each["per_call_ms"] = statistics.median(
-            (s - e) * 1000.0 / args.calls for s, e in zip(each["seconds"], empty))
+            (s - e) * 1000.0 / args.calls for s, e in zip(each["seconds"], base))
     floor_ms = rows[1]["per_call_ms"]
 
     header = "%-36s %-8s %9s %8s %14s %7s  %s" % ("Export", "Library", "ms/call", "x floor",
@@ -331,10 +400,13 @@ def main():
         note = "failed (exit %s)" % sorted(set(each["failures"])) if each["failures"] else ""
         if each["removal_failures"]:
             note += " removal failed (exit %s)" % sorted(set(each["removal_failures"]))
-        size = "%.0f" % dll_kb if each["name"] != "floor" else "%.0f" % (os.path.getsize(floor) / 1024.0)
+        if each["reference"]:
+            note = ("beyond the restore step " + note).strip()
+        own = each["name"] != "floor" and not each["name"].startswith("restore-")
+        size = "%.0f" % dll_kb if own else "%.0f" % (os.path.getsize(floor) / 1024.0)
         lines.append("%-36s %-8s %9.2f %8.2f %14.2f %7s  %s" % (
             each["export"], library, each["per_call_ms"], ratio, children, size, note))
-        if each["name"] != "floor":
+        if own:
             label = each["export"] + ("" if each["mode"] == "-" else " (" + each["mode"] + ")")
             chart.append((label, ratio))
     for export in not_measured:

@@ -356,7 +356,8 @@ UINT checkNode(const Installer& installer)
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
     const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
     VendorLibrary library(supportFolder);
-    const bool fullInterface = installer.uiLevel() == 5;
+    const int uiLevel = installer.uiLevel();
+    const bool fullInterface = uiLevel == 5;
 
     if (!library.loaded()) {
         library.reportLoadFailure(kAction);
@@ -405,7 +406,7 @@ UINT checkNode(const Installer& installer)
     carrySettingsOver(installer, [&](const std::string& text) { node.log(text); });
 
     library.unload();
-    return takePrerequisiteResults(installer, features);
+    return takePrerequisiteResults(installer, features, uiLevel, addLocal);
 }
 
 }  // namespace

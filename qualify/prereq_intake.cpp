@@ -132,9 +132,9 @@ void publishFeatureDispositions(const Installer& installer, const FeatureSelecti
     }
 }
 
-UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& features)
+UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& features, int uiLevel,
+                             const std::string& addLocal)
 {
-    const int uiLevel = installer.uiLevel();
     const bool fullInterface = uiLevel == 5;
     if (equalsNoCase(installer.property("PREREQCHECK"), "NO")) {
         publishFeatureDispositions(installer, features);
@@ -143,7 +143,6 @@ UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& featu
 
     const std::string checkerVersion =
         readRegistryString(HKEY_LOCAL_MACHINE, kCheckerKey, "MNPreReqVersion");
-    const std::string addLocal = installer.property("ADDLOCAL");
     bool firstTime = isYes(installer.property("CP_FIRSTTIMEINSTALL"));
 
     if (isYes(installer.property("CP_DOINGMAJORUPGRADE")))

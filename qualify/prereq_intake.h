@@ -15,8 +15,11 @@ class Installer;
 
 // ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the checker failed every
 // feature, or the user declines to go on. Every successful path publishes the
-// dispositions; a failing one publishes nothing.
-UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& features);
+// dispositions; a failing one publishes nothing. `uiLevel` and `addLocal` are
+// the UI level and the ADDLOCAL list that the node check read and rewrote in
+// the same call: neither can change in between, so they are not read again.
+UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& features, int uiLevel,
+                             const std::string& addLocal);
 
 // Writes each packaged feature's disposition into its status property and
 // adds the warning text to the features the checker warned about.
