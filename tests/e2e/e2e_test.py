@@ -104,6 +104,9 @@ class DemoPackage(unittest.TestCase):
         older = self.machine.package(name="orvessa-demo-9.0.0.msi", version="9.0.0")
         first = self.machine.msiexec("install-old", "/i", older, "/qn")
         self.assertEqual(first.status, 0, first.log_path)
+        settings = "Program Files/Tavrin/SysMgt/kvsa/ini/dcisdy64.ini"
+        with (self.machine.drive / settings).open("a") as ini:
+            ini.write("[Demo Preferences]\nSaved By=the user of 9.0.0\n")
         newer = self.machine.package()
         run = self.machine.msiexec("upgrade", "/i", newer, "/qn")
         self.assertEqual(run.status, 0, run.log_path)
@@ -119,6 +122,15 @@ class DemoPackage(unittest.TestCase):
             self.assertActions(run, ["caKVILCreateUpgradeRegKey", "caKVILExportKVSAPrefs", "caKVILJREUpgrade",
                                      "caKVILImportKVSAPrefs"])
         self.assertIn("IWS", self.installed())
+        if {"caKVILExportKVSAPrefs", "caKVILImportKVSAPrefs"} <= EXPORTS:
+            # The earlier version is removed after this one is in place, so its
+            # preferences are still there to go through the backup folder.
+            temp = self.machine.drive / "users/root/Temp"
+            self.assertIn("Preferences File exported successfully: C:\\Program Files\\Tavrin\\SysMgt"
+                          "\\kvsa\\ini\\dcisdy64.ini", (temp / "KVSAPrefsExportLog.txt").read_text())
+            self.assertIn("Preferences File imported successfully: C:\\ProgramData\\Tavrin\\Orvessa"
+                          "\\kvsa\\ini\\dcisdy64.ini", (temp / "KVSAPrefsImportLog.txt").read_text())
+            self.assertIn("Saved By=the user of 9.0.0", (self.machine.drive / settings).read_text())
         removal = self.machine.msiexec("remove", "/x", newer, "/qn")
         self.assertEqual(removal.status, 0, removal.log_path)
         self.assertNothingLeft()
