@@ -11,7 +11,10 @@ set -e
 packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick"
 missing=""
 for package in $packages; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
+  # A removed package whose configuration files remain still answers dpkg -s;
+  # only "install ok installed" counts.
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing="$missing $package"
 done
 if [ -n "$missing" ]; then
   echo "Installing:$missing"
