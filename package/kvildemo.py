@@ -41,15 +41,20 @@ class Machine:
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", LC_ALL="C.UTF-8",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
 
-    def step(self, description, *command, check=True, timeout=RUN_TIMEOUT):
-        with self.steps.open("a") as log:
-            log.write(f"== {description}: {' '.join(map(str, command))}\n")
-            log.flush()
-            try:
-                result = subprocess.run(list(map(str, command)), env=self.env, stdout=log,
-                                        stderr=subprocess.STDOUT, timeout=timeout)
-            except subprocess.TimeoutExpired:
-                self.fail(f"{description} did not end within {timeout} s")
+    def step(self, description, *command, check=True, timeout=RUN_TIMEOUT, attempts=1):
+        for attempt in range(attempts):
+            with self.steps.open("a") as log:
+                again = f" (attempt {attempt + 1})" if attempt else ""
+                log.write(f"== {description}{again}: {' '.join(map(str, command))}\n")
+                log.flush()
+                try:
+                    result = subprocess.run(list(map(str, command)), env=self.env, stdout=log,
+                                            stderr=subprocess.STDOUT, timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    self.fail(f"{description} did not end within {timeout} s")
+            if result.returncode == 0:
+                break
+            time.sleep(1)
         if check and result.returncode != 0:
             self.fail(f"{description} failed (exit {result.returncode})")
         return result.returncode
@@ -74,10 +79,13 @@ class Machine:
             self.step("creating the Wine prefix", ROOT / "cmake" / "make-prefix.sh", template)
         self.step("copying the Wine prefix", "cp", "-a", template, self.prefix)
         self.step("starting the wineserver", "wineserver", "-p")
-        self.step("making the prefix a Windows 8.1-class system", "wine", "winecfg", "/v", "win81")
+        # The first programs Wine starts in a freshly copied prefix now and then
+        # fail to start ("ShellExecuteEx failed"): these steps get three tries.
+        self.step("making the prefix a Windows 8.1-class system", "wine", "winecfg", "/v", "win81",
+                  attempts=3)
         self.step("making the prefix a server", "wine", "reg", "add",
                   r"HKLM\System\CurrentControlSet\Control\ProductOptions", "/v", "ProductType", "/d",
-                  "ServerNT", "/f")
+                  "ServerNT", "/f", attempts=3)
         (self.drive / "kvildemo").mkdir(exist_ok=True)
         shutil.copy(self.build / "bin" / "kvilwatch.exe", self.drive / "kvildemo")
 
