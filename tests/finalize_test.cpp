@@ -411,14 +411,9 @@ TEST_F(Finalize, NodeUpgradeRegistersInstrumentationAndKeepsARegisteredProduct)
     createKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa");
 
     // A real service named Orvessa, running: the backup folders go.
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::string binary = "\"" + programFolder() + "\\kviltestsvc.exe\"";
-    SC_HANDLE service = CreateServiceA(manager, "Orvessa", "Orvessa", SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
-    ASSERT_TRUE(service != nullptr);
-    StartServiceA(service, 0, nullptr);
+    TestService service("Orvessa");
+    ASSERT_TRUE(service.created());
+    service.start();
     const std::string backup = environment.programFiles + "\\tempini\\Orvessa";
     const std::string config = scratch / "config";
     CreateDirectoryA((environment.programFiles + "\\tempini").c_str(), nullptr);
@@ -431,11 +426,6 @@ TEST_F(Finalize, NodeUpgradeRegistersInstrumentationAndKeepsARegisteredProduct)
            {"CP_MESSAGE_FORMAT", "Traditional"}, {"CP_OSLOGFILTER", "2"},
            {"CP_ConfigBackupFolder", config}});
     ActionRun run = runAction(caKVILFinalize, poisonedSession());
-    SERVICE_STATUS status;
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    DeleteService(service);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     EXPECT_EQ(0u, run.result);
     EXPECT_CLEAN(run);
 

@@ -155,48 +155,6 @@ TEST_F(Registry, WritingNeedsAnExistingKeyAndCreatingKeepsAnExistingOne)
 
 namespace {
 
-// A real service of the prefix's service control manager, removed again.
-class TestService {
-public:
-    explicit TestService(const std::string& name) : name_(name)
-    {
-        manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        std::string binary = "\"" + programFolder() + "\\kviltestsvc.exe\"";
-        service_ = CreateServiceA(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                  SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr,
-                                  nullptr, nullptr);
-        EXPECT_TRUE(service_ != nullptr) << GetLastError();
-    }
-    ~TestService()
-    {
-        stop();
-        DeleteService(service_);
-        CloseServiceHandle(service_);
-        CloseServiceHandle(manager_);
-    }
-    void start()
-    {
-        ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
-        for (int i = 0; i < 100 && !serviceIsRunning(name_); ++i)
-            Sleep(20);
-    }
-    void stop()
-    {
-        SERVICE_STATUS status;
-        ControlService(service_, SERVICE_CONTROL_STOP, &status);
-        for (int i = 0; i < 100 && QueryServiceStatus(service_, &status) &&
-                        status.dwCurrentState != SERVICE_STOPPED;
-             ++i)
-            Sleep(20);
-    }
-
-private:
-    std::string name_;
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE service_ = nullptr;
-};
-
 double secondsFor(const std::function<void()>& work)
 {
     auto start = std::chrono::steady_clock::now();

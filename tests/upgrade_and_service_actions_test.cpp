@@ -88,19 +88,11 @@ TEST_F(SmallActions, WaitForServiceStopReturnsAtOnceWithoutTheServices)
 TEST_F(SmallActions, WaitForServiceStopGivesAStoppedServiceItsGraceTime)
 {
     kvil::setPauseDivisor(100);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::string binary = "\"" + programFolder() + "\\kviltestsvc.exe\"";
-    SC_HANDLE service = CreateServiceA(manager, "dcevt64", "dcevt64", SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
-    ASSERT_TRUE(service != nullptr);
+    TestService service("dcevt64");
+    ASSERT_TRUE(service.created());
     auto start = std::chrono::steady_clock::now();
     ActionRun run = runAction(caKVILWaitforServiceStop, package.open());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    DeleteService(service);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     kvil::setPauseDivisor(1);
     EXPECT_EQ(0u, run.result);
     EXPECT_GE(seconds, 0.08);  // 9000 ms / 100 for the one stopped service

@@ -1,4 +1,5 @@
 #include "harness/harness.h"
+#include "runtime/services.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -666,6 +667,42 @@ DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineV
     DeleteFileA(copy.c_str());
     output = readFile(outputPath);
     return exitCode;
+}
+
+TestService::TestService(const std::string& name) : name_(name)
+{
+    manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::string binary = "\"" + programFolder() + "\\kviltestsvc.exe\"";
+    service_ = CreateServiceA(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                              SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
+    EXPECT_TRUE(service_ != nullptr) << GetLastError();
+}
+
+TestService::~TestService()
+{
+    stop();
+    DeleteService(service_);
+    CloseServiceHandle(service_);
+    CloseServiceHandle(manager_);
+}
+
+void TestService::start()
+{
+    ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
+    for (int i = 0; i < 100 && !kvil::serviceIsRunning(name_); ++i)
+        Sleep(20);
+}
+
+void TestService::stop()
+{
+    SERVICE_STATUS status;
+    ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    for (int i = 0; i < 100 && QueryServiceStatus(service_, &status) &&
+                    status.dwCurrentState != SERVICE_STOPPED;
+         ++i)
+        Sleep(20);
 }
 
 }  // namespace test

@@ -167,4 +167,22 @@ ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers =
 DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineVersion,
                           const std::string& testName, std::string& output);
 
+// A real service of the prefix's service control manager (the test service
+// program), stopped and removed again when the test ends.
+class TestService {
+public:
+    explicit TestService(const std::string& name);
+    ~TestService();
+    TestService(const TestService&) = delete;
+    TestService& operator=(const TestService&) = delete;
+    bool created() const { return service_ != nullptr; }
+    void start();
+    void stop();
+
+private:
+    std::string name_;
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+};
+
 }  // namespace test
