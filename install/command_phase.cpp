@@ -43,7 +43,7 @@ UINT runCommandPhase(const Installer& installer, const char* installPhase,
 
     VendorLibrary library(supportFolder);
     if (!library.loaded()) {
-        errorBox(kCaption, "Failed to load library " + library.path(), MB_OK | MB_ICONERROR);
+        library.reportLoadFailure(kCaption, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
     auto executeCommands = library.function<ExecuteCommandsFn>("ExecuteCommands");

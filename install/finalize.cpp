@@ -193,7 +193,6 @@ FinalizeContext readFinalizeContext()
 namespace {
 
 const std::string kApplications = kApplicationsKey;
-const std::string kSystemsManagement = kApplications + "\\SystemsManagement";
 const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\services\\eventlog\\System\\Orvessa";
 
 // The vendor library's launcher and log, or nothing when it did not load:
@@ -278,12 +277,12 @@ void maintainOsLoggingKeys()
         return;
     if (registryKeyExists(HKEY_LOCAL_MACHINE, kApplications + "\\DataEngine") &&
         !registryKeyExists(HKEY_LOCAL_MACHINE, kApplications + "\\Client")) {
-        writeRegistryValue(HKEY_LOCAL_MACHINE, kSystemsManagement, "OSLOG", "disabled", REG_SZ);
+        writeRegistryValue(HKEY_LOCAL_MACHINE, kSystemsManagementKey, "OSLOG", "disabled", REG_SZ);
         return;
     }
-    deleteRegistryValue(HKEY_LOCAL_MACHINE, kSystemsManagement, "OSLOG");
-    if (readRegistryString(HKEY_LOCAL_MACHINE, kSystemsManagement, "Version").empty())
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSystemsManagement.c_str());
+    deleteRegistryValue(HKEY_LOCAL_MACHINE, kSystemsManagementKey, "OSLOG");
+    if (readRegistryString(HKEY_LOCAL_MACHINE, kSystemsManagementKey, "Version").empty())
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSystemsManagementKey);
     for (const char* key :
          {kApplicationsKey, kKevanaKey, "SOFTWARE\\Tavrin Computer Corporation"})
         deleteRegistryKeyWithoutSubkeys(HKEY_LOCAL_MACHINE, key);
@@ -321,7 +320,7 @@ void registerInstrumentation(const FinalizeContext& context, const Tools& tools)
         tools.launch(compileMofCommand(folder + "\\kva\\mof\\invcim.mof"), context.windowsFolder);
     }
     if (equalsNoCase(context.upgradeFlag, "YES")) {
-        deleteRegistryValue(HKEY_LOCAL_MACHINE, kSystemsManagement, "VENDOR");
+        deleteRegistryValue(HKEY_LOCAL_MACHINE, kSystemsManagementKey, "VENDOR");
         if (launch && equalsNoCase(storedValue("IWS"), "INSTALL")) {
             const std::string command =
                 upgradeUtilityCommand(folder, storedValue("CP_TOMCATTOTOMCAT"));

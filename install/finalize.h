@@ -34,27 +34,27 @@ FinalizeContext readFinalizeContext();
 // Command lines, exactly as passed to the interpreter, the library's launcher
 // or process creation. The install folder is quoted wherever it goes into a
 // line, so blanks and "&" in it cannot split the command.
-std::string inheritanceOffShellCommand(const std::string& installFolder);       // C1
-std::string removeAuthenticatedUsersCommand(const std::string& installFolder);  // C2
-std::string grantAuthenticatedUsersCommand(const std::string& installFolder);   // C3
-std::string removeHotfixLogCommand();                                           // C4
-std::string installNuGetProviderCommand();                                      // C5
-std::string installNtfsSecurityCommand();                                       // C6
-std::string inheritanceOffCommand(const std::string& installFolder);            // C7
-std::string removeUsersWriteAccessCommand(const std::string& installFolder);    // C8
-std::string fileConverterCommand(const std::string& installFolder);             // C9
-std::string privateKeyRightsCommand();                                          // C10
-std::string ssaLogRightsCommand();                                              // C11
-std::string raidDriverCommand(const std::string& infPath);                      // C12
-std::string wmiAutoStartCommand();                                              // C13
-std::string wmiStartCommand();                                                  // C14
-std::string compileMofCommand(const std::string& mofPath);                      // C15, C16, C22
+std::string inheritanceOffShellCommand(const std::string& installFolder);
+std::string removeAuthenticatedUsersCommand(const std::string& installFolder);
+std::string grantAuthenticatedUsersCommand(const std::string& installFolder);
+std::string removeHotfixLogCommand();
+std::string installNuGetProviderCommand();
+std::string installNtfsSecurityCommand();
+std::string inheritanceOffCommand(const std::string& installFolder);
+std::string removeUsersWriteAccessCommand(const std::string& installFolder);
+std::string fileConverterCommand(const std::string& installFolder);
+std::string privateKeyRightsCommand();
+std::string ssaLogRightsCommand();
+std::string raidDriverCommand(const std::string& infPath);
+std::string wmiAutoStartCommand();
+std::string wmiStartCommand();
+std::string compileMofCommand(const std::string& mofPath);
 std::string upgradeUtilityCommand(const std::string& installFolder,
-                                  const std::string& argument);                 // C17
-std::string clearMemoryFailuresCommand();                                       // C18
-std::string deleteSysmanNamespaceCommand();                                     // C19
-std::string deleteDcimNamespaceCommand();                                       // C20
-std::string registerTunnelCommand(const std::string& installFolder);            // C21
+                                  const std::string& argument);
+std::string clearMemoryFailuresCommand();
+std::string deleteSysmanNamespaceCommand();
+std::string deleteDcimNamespaceCommand();
+std::string registerTunnelCommand(const std::string& installFolder);
 std::string netStartCommand(const std::string& service);
 std::string consoleDriverCommand(const std::string& infPath);
 
@@ -83,4 +83,3 @@ std::string upgradedSigningAlgorithm(const std::string& algorithm);
 
 }  // namespace kvil
 
-extern "C" UINT __stdcall caKVILImportKVSAPrefs(MSIHANDLE handle);

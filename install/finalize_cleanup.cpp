@@ -66,14 +66,13 @@ void removeOldInstallation(const std::string& installFolder, const std::string& 
 
 void runFinalCleanup(const FinalizeContext& context)
 {
-    const std::string systemsManagement = kApplications + "\\SystemsManagement";
     if (equalsNoCase(context.installerKind, "NODE") &&
-        !registryKeyExists(HKEY_LOCAL_MACHINE, systemsManagement))
+        !registryKeyExists(HKEY_LOCAL_MACHINE, kSystemsManagementKey))
         removeOldInstallation(context.installFolder, context.installerKind);
 
     const std::string marker = context.windowsFolder + "\\kvinstal.db";
     if (registryKeyExists(HKEY_LOCAL_MACHINE, kApplications + "\\Brenmoor") ||
-        registryKeyExists(HKEY_LOCAL_MACHINE, systemsManagement)) {
+        registryKeyExists(HKEY_LOCAL_MACHINE, kSystemsManagementKey)) {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa");
         writeInstalledVersionMarker(marker);
     } else {
@@ -86,9 +85,9 @@ void runFinalCleanup(const FinalizeContext& context)
     DeleteFileA(sharedDataFilePath().c_str());
     DeleteFileA((context.windowsFolder + "\\kvil.txt").c_str());
     removeDirectoryTree(context.tempFolder, true);
-    removeDirectoryTree(environmentVariable("ProgramFiles") + "\\tempini", true);
+    removeDirectoryTree(context.programFiles + "\\tempini", true);
     removeDirectoryTree(environmentVariable("SYSTEMDRIVE") + "\\tempini", true);
-    DeleteFileA((environmentVariable("TEMP") + "\\" + "kvil100.txt").c_str());
+    DeleteFileA(sharedDataCopyPath().c_str());
 }
 
 }  // namespace kvil

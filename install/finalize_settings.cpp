@@ -3,6 +3,7 @@
 // preferences of an earlier installation, the service start, and finally
 // the vendor library itself and the support folder.
 #include "install/finalize.h"
+#include "runtime/exports.h"
 
 #include "runtime/files.h"
 #include "runtime/registry.h"
@@ -127,7 +128,7 @@ void runLibraryBoundPhase(const Installer& installer, const FinalizeContext& con
     }
 
     library.unload();
-    DeleteFileA((context.supportFolder + "\\KVIL64.dll").c_str());
+    DeleteFileA(library.path().c_str());
     removeDirectoryTree(context.supportFolder, false);
 }
 

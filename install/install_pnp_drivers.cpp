@@ -32,7 +32,7 @@ namespace {
 
 UINT installPnpDrivers(const Installer& installer)
 {
-    if (!registryKeyExists(HKEY_LOCAL_MACHINE, std::string(kApplicationsKey) + "\\SystemsManagement"))
+    if (!registryKeyExists(HKEY_LOCAL_MACHINE, kSystemsManagementKey))
         return ERROR_SUCCESS;
     const std::string majorUpgrade = storedValue("CP_MAJORUPGRADE");
     if (!majorUpgrade.empty() && equalsNoCase(majorUpgrade, "YES"))

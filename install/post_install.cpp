@@ -13,7 +13,7 @@ extern "C" UINT __stdcall caKVILPostInstall(MSIHANDLE handle)
     return guarded("caKVILPostInstall", handle, [](const Installer& installer) {
         // The copy that caKVILWriteInfo left in TEMP brings the shared data
         // file back if something removed it in the meantime.
-        const std::string copy = environmentVariable("TEMP") + "\\kvil100.txt";
+        const std::string copy = sharedDataCopyPath();
         CopyFileA(copy.c_str(), sharedDataFilePath().c_str(), FALSE);
         return runCommandPhase(installer, "PostInstall", "PostUnInstall", false);
     });

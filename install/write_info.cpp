@@ -197,7 +197,7 @@ UINT writeInfo(const Installer& installer)
     }
 
     file.close();
-    CopyFileA(sharedDataFilePath().c_str(), (environmentVariable("TEMP") + "\\kvil100.txt").c_str(),
+    CopyFileA(sharedDataFilePath().c_str(), sharedDataCopyPath().c_str(),
               FALSE);
     return ERROR_SUCCESS;
 }

@@ -19,8 +19,6 @@ namespace {
 
 const char* const kRecordedSettingsKey =
     "Software\\Tavrin Computer Corporation\\Kevana\\Installer1101X";
-const char* const kSystemsManagementKey =
-    "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\SystemsManagement";
 
 UINT fail(const Installer& installer, int textId)
 {

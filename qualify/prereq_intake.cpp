@@ -35,7 +35,7 @@ int askUser(const Installer& installer, int textId, UINT style)
 std::string installedVersion()
 {
     std::string version = readRegistryString(
-        HKEY_LOCAL_MACHINE, std::string(kApplicationsKey) + "\\SystemsManagement", "Version");
+        HKEY_LOCAL_MACHINE, kSystemsManagementKey, "Version");
     if (version.empty())
         version = readRegistryString(HKEY_LOCAL_MACHINE,
                                      "SOFTWARE\\Wow6432Node\\Tavrin Computer Corporation\\Kevana\\"

@@ -52,8 +52,6 @@ using namespace kvil;
 
 namespace {
 
-const char* const kSystemsManagementKey =
-    "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\SystemsManagement";
 
 // "NULL" when the 32-bit key cannot be opened, empty when its value cannot be
 // read.

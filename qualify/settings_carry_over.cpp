@@ -128,7 +128,7 @@ void carrySettingsOver(const Installer& installer, const LogLine& log)
 {
     // Without an earlier installation the relative paths are tried as they are.
     const std::string folder = readRegistryString(
-        HKEY_LOCAL_MACHINE, std::string(kApplicationsKey) + "\\SystemsManagement", "InstallPath");
+        HKEY_LOCAL_MACHINE, kSystemsManagementKey, "InstallPath");
 
     carryInstrumentationSettings(installer, log, folder + "\\kvsa\\ini\\dcisdy64.ini");
     carryProductLogSettings(installer, folder + "\\kva\\ini\\produsefeedback.ini");

@@ -65,8 +65,6 @@ using namespace kvil;
 namespace {
 
 const char* const kAction = "caKVILSystemCheck";
-const char* const kSystemsManagementKey =
-    "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\SystemsManagement";
 
 // The library functions the check calls, all resolved before any is called.
 struct VendorFunctions {

@@ -8,6 +8,8 @@ namespace kvil {
 
 const char* const kKevanaKey = "SOFTWARE\\Tavrin Computer Corporation\\Kevana";
 const char* const kApplicationsKey = "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications";
+const char* const kSystemsManagementKey =
+    "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\SystemsManagement";
 
 namespace {
 

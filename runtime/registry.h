@@ -10,6 +10,7 @@ namespace kvil {
 
 extern const char* const kKevanaKey;        // SOFTWARE\Tavrin Computer Corporation\Kevana
 extern const char* const kApplicationsKey;  // ...\Kevana\Applications
+extern const char* const kSystemsManagementKey;  // ...\Applications\SystemsManagement
 
 bool registryKeyExists(HKEY root, const std::string& path);
 bool registryKeyExists32(HKEY root, const std::string& path);

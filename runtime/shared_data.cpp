@@ -63,4 +63,9 @@ std::string storedValue(const std::string& name)
     return findStoredValue(readWholeFile(sharedDataFilePath()), name);
 }
 
+std::string sharedDataCopyPath()
+{
+    return environmentVariable("TEMP") + "\\kvil100.txt";
+}
+
 }  // namespace kvil

@@ -11,6 +11,9 @@ namespace kvil {
 // file's full path.
 std::string sharedDataFilePath();
 
+// The copy of the shared data file in TEMP (the folder is not created).
+std::string sharedDataCopyPath();
+
 // The value stored for NAME (letter case significant), or the empty string.
 std::string storedValue(const std::string& name);
 

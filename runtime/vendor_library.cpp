@@ -32,9 +32,9 @@ VendorLibrary::VendorLibrary(const std::string& supportFolder, const char* fileN
         module_.reset(LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
-void VendorLibrary::reportLoadFailure(const char* actionName) const
+void VendorLibrary::reportLoadFailure(const char* actionName, UINT style) const
 {
-    errorBox(actionName, "Failed to load library " + path_, MB_OK);
+    errorBox(actionName, "Failed to load library " + path_, style);
 }
 
 void VendorLibrary::reportMissingFunction(const char* actionName, const char* functionName)

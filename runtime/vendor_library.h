@@ -32,7 +32,7 @@ public:
 
     // The standard failure boxes, captioned with the action's name:
     // "Failed to load library <path>" (MB_OK) ...
-    void reportLoadFailure(const char* actionName) const;
+    void reportLoadFailure(const char* actionName, UINT style = MB_OK) const;
     // ... and "Failed to get address for function <name>" (MB_ICONERROR).
     static void reportMissingFunction(const char* actionName, const char* functionName);
 
