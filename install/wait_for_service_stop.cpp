@@ -8,8 +8,9 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILWaitforServiceStop(MSIHANDLE handle)
 {
     return guarded("caKVILWaitforServiceStop", handle, [](const Installer&) -> UINT {
-        for (const char* service : {"Orvessa", "dcstor64", "dcevt64", "kvasad"})
-            waitForServiceStop(service);
+        // In this order, each given its time in turn; the manager is opened
+        // once for all four.
+        waitForServicesToStop({"Orvessa", "dcstor64", "dcevt64", "kvasad"});
         return ERROR_SUCCESS;
     });
 }

@@ -177,11 +177,10 @@ UINT writeInfo(const Installer& installer)
     repairBootDriverStart();
 
     for (const FeatureRow& row : kFeatureTable) {
-        const char* state = installer.featureBeingInstalled(row.key)  ? "INSTALL"
-                            : installer.featureBeingRemoved(row.key) ? "UNINSTALL"
-                                                                     : nullptr;
-        if (!state)
+        const Installer::FeatureChange change = installer.featureChange(row.key);
+        if (change == Installer::FeatureChange::kNone)
             continue;
+        const char* state = change == Installer::FeatureChange::kInstall ? "INSTALL" : "UNINSTALL";
         file.line(row.key, state);
         // Adding or removing storage management on a model with the filter
         // driver takes a restart.

@@ -97,14 +97,19 @@ SummaryInputs readInputs(const Installer& installer)
     in.installHeading = propertyOr(installer, "SummaryText2", "SummaryText2");
     in.removeHeading = propertyOr(installer, "SummaryText3", "SummaryText3");
     in.closingNote = propertyOr(installer, "SummaryText4", "SummaryText4");
-    in.languageOffset = languageOffset(installer);
-    for (const FeatureRow& row : kFeatureTable)
-        if (row.titleId != kNoTitle && installer.featureBeingInstalled(row.key))
-            in.toInstall.push_back(loadLocalisedString(installer, row.titleId));
-    for (const FeatureRow& row : kFeatureTable)
-        if (row.titleId != kNoTitle && installer.featureBeingRemoved(row.key))
-            in.toRemove.push_back(loadLocalisedString(installer, row.titleId));
-    in.nothingSelected = loadLocalisedString(installer, 2043);
+    // Read once: every title and the notice below are in this language.
+    const std::string language = installer.property("ProductLanguage");
+    in.languageOffset = languageOffsetForCode(language);
+    for (const FeatureRow& row : kFeatureTable) {
+        if (row.titleId == kNoTitle)
+            continue;
+        const Installer::FeatureChange change = installer.featureChange(row.key);
+        if (change == Installer::FeatureChange::kInstall)
+            in.toInstall.push_back(loadLocalisedStringForCode(installer, row.titleId, language));
+        else if (change == Installer::FeatureChange::kRemove)
+            in.toRemove.push_back(loadLocalisedStringForCode(installer, row.titleId, language));
+    }
+    in.nothingSelected = loadLocalisedStringForCode(installer, 2043, language);
     return in;
 }
 

@@ -64,19 +64,27 @@ bool featureStates(MSIHANDLE handle, const char* feature, INSTALLSTATE& installe
 
 }  // namespace
 
-bool Installer::featureBeingInstalled(const char* feature) const
+Installer::FeatureChange Installer::featureChange(const char* feature) const
 {
     INSTALLSTATE installed, action;
-    return featureStates(handle_, feature, installed, action) &&
-           (action == INSTALLSTATE_LOCAL || action == INSTALLSTATE_SOURCE ||
-            action == INSTALLSTATE_DEFAULT);
+    if (!featureStates(handle_, feature, installed, action))
+        return FeatureChange::kNone;
+    if (action == INSTALLSTATE_LOCAL || action == INSTALLSTATE_SOURCE ||
+        action == INSTALLSTATE_DEFAULT)
+        return FeatureChange::kInstall;
+    if (installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT)
+        return FeatureChange::kRemove;
+    return FeatureChange::kNone;
+}
+
+bool Installer::featureBeingInstalled(const char* feature) const
+{
+    return featureChange(feature) == FeatureChange::kInstall;
 }
 
 bool Installer::featureBeingRemoved(const char* feature) const
 {
-    INSTALLSTATE installed, action;
-    return featureStates(handle_, feature, installed, action) &&
-           installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT;
+    return featureChange(feature) == FeatureChange::kRemove;
 }
 
 bool Installer::featureExists(const char* feature) const

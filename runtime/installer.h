@@ -37,6 +37,9 @@ public:
     bool featureBeingInstalled(const char* feature) const;
     // Installed locally and requested absent.
     bool featureBeingRemoved(const char* feature) const;
+    // Both of the above from one state query, for callers that ask both.
+    enum class FeatureChange { kNone, kInstall, kRemove };
+    FeatureChange featureChange(const char* feature) const;
     // Whether the package has the feature at all.
     bool featureExists(const char* feature) const;
 

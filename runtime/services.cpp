@@ -38,14 +38,13 @@ bool serviceStartsAutomatically(const std::string& serviceName)
     return !start.empty() && start[0] == '2';
 }
 
-int waitForServiceStop(const std::string& serviceName)
+namespace {
+
+void waitForStop(SC_HANDLE manager, const char* serviceName)
 {
-    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager)
-        return -1;
-    ServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_QUERY_STATUS));
+    ServiceHandle service(OpenServiceA(manager, serviceName, SERVICE_QUERY_STATUS));
     if (!service)
-        return 0;
+        return;
     for (int poll = 0; poll < 15; ++poll) {
         DWORD state = 0;
         if (queryState(service.get(), state) && state == SERVICE_STOPPED) {
@@ -54,6 +53,22 @@ int waitForServiceStop(const std::string& serviceName)
         }
         pause(2000);
     }
+}
+
+}  // namespace
+
+int waitForServiceStop(const std::string& serviceName)
+{
+    return waitForServicesToStop({serviceName.c_str()});
+}
+
+int waitForServicesToStop(std::initializer_list<const char*> serviceNames)
+{
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        return -1;
+    for (const char* serviceName : serviceNames)
+        waitForStop(manager.get(), serviceName);
     return 0;
 }
 

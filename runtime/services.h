@@ -1,6 +1,7 @@
 // Service control manager queries.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 namespace kvil {
@@ -15,5 +16,7 @@ bool serviceStartsAutomatically(const std::string& serviceName);
 // waits 9 s more so its files are released. 0, or -1 when the service control
 // manager cannot be opened. A service that is not installed costs no time.
 int waitForServiceStop(const std::string& serviceName);
+// The same for each service in turn, through one connection to the manager.
+int waitForServicesToStop(std::initializer_list<const char*> serviceNames);
 
 }  // namespace kvil

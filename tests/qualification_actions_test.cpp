@@ -283,7 +283,8 @@ TEST_F(Qualification, TheSummaryReplacesTheControlRowWithATemporaryOne)
         package.feature({key, key, ""});
     package.control("ReadyToInstall", "SummaryText", "old")
         .property("SummaryText2", "Install:")
-        .property("SummaryText3", "Remove:");
+        .property("SummaryText3", "Remove:")
+        .property("ProductLanguage", "1031");  // titles in the package's language
     MSIHANDLE session = package.openInstalled();  // both features installed
     package.requestState("SNMP", INSTALLSTATE_ABSENT);
     package.requestState("IWS", INSTALLSTATE_LOCAL);
@@ -296,7 +297,7 @@ TEST_F(Qualification, TheSummaryReplacesTheControlRowWithATemporaryOne)
             text = kvil::recordString(record, 1);
             return false;
         });
-    EXPECT_TRUE(kvil::contains(text, "{Install:}{\\par }{\\tab Orvessa Web Server}{\\par }{\\par }"
+    EXPECT_TRUE(kvil::contains(text, "{Install:}{\\par }{\\tab Orvessa-Webserver}{\\par }{\\par }"
                                      "{Remove:}{\\par }{\\tab SNMP}{\\par }{\\par }}}"))
         << text;
 }
