@@ -57,3 +57,48 @@ UINT __stdcall caBenchRestore(MSIHANDLE handle)
     }
     return ERROR_SUCCESS;
 }
+
+/* The calibration: each export makes 50 installer calls of one kind, so that
+   a package calling it shows what one such call costs a custom action. */
+#define CALIBRATION_CALLS 50
+
+UINT __stdcall caBenchPropertyReads(MSIHANDLE handle)
+{
+    char value[1024];
+    int call;
+    for (call = 0; call < CALIBRATION_CALLS; ++call) {
+        DWORD size = sizeof(value);
+        MsiGetPropertyA(handle, "ProductVersion", value, &size);
+    }
+    return ERROR_SUCCESS;
+}
+
+UINT __stdcall caBenchPropertyWrites(MSIHANDLE handle)
+{
+    int call;
+    for (call = 0; call < CALIBRATION_CALLS; ++call)
+        MsiSetPropertyA(handle, "BENCHWRITE", (call & 1) ? "YES" : "NO");
+    return ERROR_SUCCESS;
+}
+
+UINT __stdcall caBenchFeatureStates(MSIHANDLE handle)
+{
+    int call;
+    for (call = 0; call < CALIBRATION_CALLS; ++call) {
+        INSTALLSTATE installed, action;
+        MsiGetFeatureStateA(handle, "Main", &installed, &action);
+    }
+    return ERROR_SUCCESS;
+}
+
+UINT __stdcall caBenchLogLines(MSIHANDLE handle)
+{
+    int call;
+    for (call = 0; call < CALIBRATION_CALLS; ++call) {
+        MSIHANDLE record = MsiCreateRecord(1);
+        MsiRecordSetStringA(record, 0, "benchmark log line");
+        MsiProcessMessage(handle, INSTALLMESSAGE_INFO, record);
+        MsiCloseHandle(record);
+    }
+    return ERROR_SUCCESS;
+}

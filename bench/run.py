@@ -8,8 +8,16 @@ are installed (and removed again) under `wine msiexec /qn`, in a new order each
 round. Per export the table gives the milliseconds that one call adds beyond the
 empty package (median over the rounds of the paired differences), the ratio to
 the floor, the child processes started per call (counted by recorders standing
-in for the Windows tools) and the DLL's size. Only the standard library is used;
-the chart is drawn by gnuplot.
+in for the Windows tools) and the DLL's size.
+
+Two more figures say where the time goes. The in-process column is the same
+export called by kvilbench_inproc in a session of its package opened in that
+process, where an installer call is a plain function call: what is left is the
+export's own work (and the vendor library's). The calibration packages call
+exports of the floor DLL that make 50 installer calls of one kind each, which
+gives what one property read, property write, feature-state query or log line
+costs a custom action under msiexec. Only the standard library is used; the
+chart is drawn by gnuplot.
 
 Run through scripts/bench.sh, which builds what this needs and creates the prefix.
 """
@@ -30,6 +38,13 @@ RECORDED_TOOLS = ["attrib", "cacls", "icacls", "powershell", "sc", "net", "mofco
 SUPPORT_FILES = ["KVIL64.dll", "PNPDRVR32.DLL"]
 RULE_FILES = ["hwlist.ini", "legadp.ini"]
 PROFILE = "r14g-supported.ini"
+# The floor DLL's calibration exports, each making this many installer calls
+# of one kind: what one such call costs a custom action.
+CALIBRATION = [("caBenchPropertyReads", "property read"),
+               ("caBenchPropertyWrites", "property write"),
+               ("caBenchFeatureStates", "feature-state query"),
+               ("caBenchLogLines", "log line (MsiProcessMessage)")]
+CALIBRATION_CALLS = 50
 FIRST_SEQUENCE = 1010  # after CostFinalize (1000), before InstallValidate (1400)
 # Tables an export's package needs beyond what wixl writes: the summary text
 # goes into the ReadyToInstall dialog's SummaryText control.
@@ -230,6 +245,24 @@ class Bench:
             self.run_tool(["msibuild", "package.msi", "-q", query], cwd=folder)
         return os.path.join(folder, "package.msi")
 
+    def measure_in_process(self, row, product, floor, calls):
+        """Milliseconds per call of the export run by kvilbench_inproc, in a
+        session of its package opened in that process; None when it fails."""
+        self.prepare(row)
+        command = ["wine", os.path.join(self.bin, "kvilbench_inproc.exe"),
+                   windows_path(row["package"]), windows_path(product), row["export"], str(calls)]
+        if row["restore"]:
+            command.append(windows_path(floor))
+        with open(self.tool_log, "a") as log:
+            log.write("== " + " ".join(command) + "\n")
+            log.flush()
+            result = subprocess.run(command, cwd=self.out, env=self.env, stdout=subprocess.PIPE,
+                                    stderr=log, universal_newlines=True)
+        fields = dict(word.split("=", 1) for word in result.stdout.split() if "=" in word)
+        if result.returncode != 0 or "ms" not in fields:
+            return None
+        return float(fields["ms"])
+
     # ---------------------------------------------------------------- running
 
     @staticmethod
@@ -269,7 +302,7 @@ class Bench:
         for mode in ("journal", "quiet"):
             yield os.path.join(base, "support-" + mode, "kvilsim-journal.txt")
 
-    def measure(self, row):
+    def prepare(self, row):
         # An action may empty its support folder (a rollback does): each
         # package starts from complete ones.
         for mode in ("journal", "quiet"):
@@ -283,6 +316,9 @@ class Bench:
         for journal in self.journals():
             self.clear(journal)
         self.clear(self.recorder_log)
+
+    def measure(self, row):
+        self.prepare(row)
         seconds, code = self.msiexec("/i", row["package"])
         _, removed = self.msiexec("/x", row["package"])
         # Tools started without a wait may still be writing: count after removal.
@@ -304,6 +340,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--calls", type=int, default=20)
     parser.add_argument("--only", default="", help="comma-separated exports (default: all)")
+    parser.add_argument("--in-process-calls", type=int, default=5,
+                        help="calls per export in the in-process pass (0: no such pass)")
     args = parser.parse_args()
     wall = time.perf_counter()
 
@@ -331,6 +369,10 @@ def main():
                 bench.build_package("empty", None, None, 0, [])),
             row("floor", "(floor: no-op export)", "-",
                 bench.build_package("floor", floor, "caBenchNoop", args.calls, []))]
+    for entry, kind in CALIBRATION:
+        rows.append(row("calibration-" + entry, kind, "-",
+                        bench.build_package("calibration-" + entry, floor, entry, args.calls, [])))
+        rows[-1]["calibration"] = True
     not_measured = []
     for export in exports:
         if only and export not in only:
@@ -367,6 +409,16 @@ def main():
             bench.measure(each)
         print("round %d of %d done (%.0f s)" % (number + 1, args.rounds,
                                                 time.perf_counter() - wall), flush=True)
+    # The same exports with the installer in their own process: what remains
+    # is their own work. After the installs, since these calls change the
+    # prefix as the installs do.
+    own_rows = [each for each in rows[2:] if not each.get("calibration") and
+                not each["name"].startswith("restore-")]
+    if args.in_process_calls > 0:
+        for each in own_rows:
+            each["in_process_ms"] = bench.measure_in_process(each, product, floor,
+                                                             args.in_process_calls)
+        print("in-process pass done (%.0f s)" % (time.perf_counter() - wall), flush=True)
     bench.write_stored([], None)
 
     # Paired per round: what the package took beyond the empty one (or, for
@@ -380,8 +432,8 @@ def main():
             (s - e) * 1000.0 / args.calls for s, e in zip(each["seconds"], base))
     floor_ms = rows[1]["per_call_ms"]
 
-    header = "%-36s %-8s %9s %8s %14s %7s  %s" % ("Export", "Library", "ms/call", "x floor",
-                                                  "children/call", "DLL KB", "Note")
+    header = "%-36s %-8s %9s %8s %10s %14s %7s  %s" % (
+        "Export", "Library", "ms/call", "x floor", "in-process", "children/call", "DLL KB", "Note")
     lines = [
         "KVILMSI64 benchmark: %d calls per package, %d rounds, wine msiexec /qn" %
         (args.calls, args.rounds),
@@ -394,6 +446,8 @@ def main():
     ]
     chart = []
     for each in rows[1:]:
+        if each.get("calibration"):
+            continue
         ratio = each["per_call_ms"] / floor_ms if floor_ms > 0 else float("nan")
         children = statistics.median(each["children"]) / args.calls if each["name"] != "floor" else 0
         library = {"-": "-", "journal": "journal", "quiet": "quiet"}[each["mode"]]
@@ -404,14 +458,25 @@ def main():
             note = ("beyond the restore step " + note).strip()
         own = each["name"] != "floor" and not each["name"].startswith("restore-")
         size = "%.0f" % dll_kb if own else "%.0f" % (os.path.getsize(floor) / 1024.0)
-        lines.append("%-36s %-8s %9.2f %8.2f %14.2f %7s  %s" % (
-            each["export"], library, each["per_call_ms"], ratio, children, size, note))
+        in_process = each.get("in_process_ms")
+        in_process = "-" if in_process is None else "%.2f" % in_process
+        if each in own_rows and args.in_process_calls > 0 and in_process == "-":
+            note = (note + " in-process run failed").strip()
+        lines.append("%-36s %-8s %9.2f %8.2f %10s %14.2f %7s  %s" % (
+            each["export"], library, each["per_call_ms"], ratio, in_process, children, size, note))
         if own:
             label = each["export"] + ("" if each["mode"] == "-" else " (" + each["mode"] + ")")
             chart.append((label, ratio))
     for export in not_measured:
-        lines.append("%-36s %-8s %9s %8s %14s %7s  %s" % (
-            export, "-", "-", "-", "-", "-", "not measured: no inputs in bench/exports.txt"))
+        lines.append("%-36s %-8s %9s %8s %10s %14s %7s  %s" % (
+            export, "-", "-", "-", "-", "-", "-", "not measured: no inputs in bench/exports.txt"))
+    lines.append("")
+    lines.append("One installer call from a custom action (%d per call of a calibration "
+                 "export, beyond the floor):" % CALIBRATION_CALLS)
+    for each in rows:
+        if each.get("calibration"):
+            lines.append("  %-30s %6.3f ms" % (
+                each["export"], (each["per_call_ms"] - floor_ms) / CALIBRATION_CALLS))
     lines.append("")
     lines.append("Full run: %.0f s" % (time.perf_counter() - wall))
     table = "\n".join(lines) + "\n"
@@ -436,8 +501,11 @@ def draw_chart(bench, chart):
         'set style fill solid 0.8 border -1',
         'set boxwidth 0.7',
         'set xtics rotate by -35 noenhanced',
-        'set ylabel "x floor"',
-        'set yrange [0:*]',
+        'set ylabel "x floor (log scale)"',
+        # A log scale: the child-process actions cost 50 to 80 floors, the
+        # immediate ones are judged against 2.
+        'set logscale y',
+        'set yrange [0.3:*]',
         'set grid ytics',
         'set key top left',
         'set rmargin 16',

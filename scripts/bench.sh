@@ -22,7 +22,7 @@ log="$build.log"
 : >"$log"
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
          -DBUILD_TESTING=OFF -DKVIL_BUILD_BENCH=ON &&
-       cmake --build "$build" -j2 --target KVILMSI64 KVIL64 PNPDRVR32 kvilbench_floor kvilbench_recorder
+       cmake --build "$build" -j2 --target KVILMSI64 KVIL64 PNPDRVR32 kvilbench_floor kvilbench_recorder kvilbench_inproc
      } >"$log" 2>&1; then
   echo "bench: the build failed; the end of $log:" >&2
   tail -n 40 "$log" >&2
