@@ -24,6 +24,7 @@ Run through scripts/bench.sh, which builds what this needs and creates the prefi
 import argparse
 import os
 import random
+import re
 import shutil
 import statistics
 import subprocess
@@ -123,7 +124,9 @@ class Bench:
         # Wine runs its own built-in tool even where a program of that name
         # lies in system32, unless told to take the file there.
         overrides = "mscoree,mshtml=;" + ",".join(t + ".exe" for t in RECORDED_TOOLS) + "=n"
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
+        # The installer's errors stay on: a custom action that crashes is
+        # counted as a success and shows only there.
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+msi", LC_ALL="C.UTF-8",
                         WINEDLLOVERRIDES=overrides)
         self.env.pop("KVIL_RECORDER_LOG", None)
         self.recorder_log = os.path.join(self.drive_c, "windows", "system32", "recorder.log")
@@ -294,8 +297,9 @@ class Bench:
         # folder (a shell redirection's file) stays out of the source tree.
         result = subprocess.run(["wine", "msiexec", option, windows_path(package), "/qn"],
                                 cwd=self.out, env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-        return time.perf_counter() - started, result.returncode
+                                stderr=subprocess.PIPE, universal_newlines=True, errors="replace")
+        crashed = re.search(r"Custom action \(.*\) caused a page fault", result.stderr)
+        return time.perf_counter() - started, "crash" if crashed else result.returncode
 
     def journals(self):
         base = os.path.join(self.drive_c, "kvilbench")
@@ -451,9 +455,9 @@ def main():
         ratio = each["per_call_ms"] / floor_ms if floor_ms > 0 else float("nan")
         children = statistics.median(each["children"]) / args.calls if each["name"] != "floor" else 0
         library = {"-": "-", "journal": "journal", "quiet": "quiet"}[each["mode"]]
-        note = "failed (exit %s)" % sorted(set(each["failures"])) if each["failures"] else ""
+        note = "failed (exit %s)" % sorted(set(map(str, each["failures"]))) if each["failures"] else ""
         if each["removal_failures"]:
-            note += " removal failed (exit %s)" % sorted(set(each["removal_failures"]))
+            note += " removal failed (exit %s)" % sorted(set(map(str, each["removal_failures"])))
         if each["reference"]:
             note = ("beyond the restore step " + note).strip()
         own = each["name"] != "floor" and not each["name"].startswith("restore-")

@@ -15,6 +15,9 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 RUN_TIMEOUT = int(os.environ.get("KVIL_RUN_TIMEOUT", "300"))
 PRODUCT_KEY = r"HKLM\SOFTWARE\Tavrin Computer Corporation"
 SERVICES = ("Orvessa", "dcstor64", "dcevt64", "kvasad")
+# What Wine's installer writes when a DLL custom action faults; it then goes on
+# as if the action had returned success.
+CRASH = re.compile(r"Custom action \(.*\) caused a page fault")
 # The export table: an action runs in the package once its export is listed.
 EXPORTS = [line.strip() for line in (ROOT / "KVILMSI64.def").read_text().splitlines()
            if re.fullmatch(r"\s*caKVIL\w+\s*", line)]
@@ -38,8 +41,10 @@ class Machine:
         self.steps = self.work / "steps.log"
         self.prefix = self.work / "prefix"
         self.drive = self.prefix / "drive_c"
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", LC_ALL="C.UTF-8",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        # The installer's own errors stay on: a custom action that crashes is
+        # logged as a success and shows only there (see msiexec below).
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all,err+msi",
+                        LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
 
     def step(self, description, *command, check=True, timeout=RUN_TIMEOUT, attempts=1):
         for attempt in range(attempts):
@@ -117,6 +122,7 @@ class Machine:
         with self.steps.open("a") as log:
             log.write(f"== msiexec {' '.join(args)}\n")
             log.flush()
+            run_output_start = log.tell()
             watcher = subprocess.Popen(["wine", "C:\\kvildemo\\kvilwatch.exe", f"C:\\kvildemo\\{name}.watch", answer],
                                        env=self.env, stdout=log, stderr=subprocess.STDOUT)
             run = subprocess.Popen(["wine", "msiexec", *args, "/l*v", f"C:\\kvildemo\\{name}.log"],
@@ -139,6 +145,13 @@ class Machine:
             run.kill()
             self.step("stopping the hung run", "wineserver", "-k", check=False)
             self.fail(f"msiexec {' '.join(args)} did not end within {RUN_TIMEOUT} s")
+        with self.steps.open("rb") as log:
+            log.seek(run_output_start)
+            output = log.read().decode(errors="replace")
+        crashes = [line.strip() for line in output.splitlines() if CRASH.search(line)]
+        if crashes:
+            self.fail(f"a custom action crashed in msiexec {' '.join(args)} "
+                      f"(its log says it succeeded): {crashes[0]}")
         return Run(self, name, status)
 
     # What the machine holds.
