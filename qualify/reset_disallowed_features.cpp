@@ -15,9 +15,11 @@ UINT resetDisallowedFeatures(const Installer& installer)
     const std::string disallowed = installer.property("CP_DISALLOWINSTALL");
     bool accepted = true;
     for (const FeatureRow& row : kFeatureTable) {
-        if (row.titleId == kNoTitle || !installer.featureBeingInstalled(row.key))
+        if (row.titleId == kNoTitle)
             continue;
-        if (contains(disallowed, std::string(row.key) + ";")) {
+        // The list first: the installer is asked only about listed features.
+        if (contains(disallowed, std::string(row.key) + ";") &&
+            installer.featureBeingInstalled(row.key)) {
             accepted = false;
             errorBox(loadLocalisedString(installer, 2001),
                      fillFirstPlaceholder(loadLocalisedString(installer, 2031),
