@@ -5,8 +5,9 @@ For every export of KVILMSI64.def that bench/exports.txt prepares, a package
 calls the export CALLS times; a floor package calls the no-op export of
 kvilbench_floor.dll as often, and an empty package calls nothing. All of them
 are installed (and removed again) under `wine msiexec /qn`, in a new order each
-round. Per export the table gives the milliseconds that one call adds beyond the
-empty package (median over the rounds of the paired differences), the ratio to
+round (the empty and the floor package three times a round). Per export the
+table gives the milliseconds that one call adds beyond the empty package
+(median over the rounds of the paired differences), the ratio to
 the floor, the child processes started per call (counted by recorders standing
 in for the Windows tools) and the DLL's size.
 
@@ -46,6 +47,8 @@ CALIBRATION = [("caBenchPropertyReads", "property read"),
                ("caBenchFeatureStates", "feature-state query"),
                ("caBenchLogLines", "log line (MsiProcessMessage)")]
 CALIBRATION_CALLS = 50
+# Installs per round of the empty and the floor package.
+BASELINE_RUNS = 3
 FIRST_SEQUENCE = 1010  # after CostFinalize (1000), before InstallValidate (1400)
 # Tables an export's package needs beyond what wixl writes: the summary text
 # goes into the ReadyToInstall dialog's SummaryText control.
@@ -321,8 +324,9 @@ class Bench:
             self.clear(journal)
         self.clear(self.recorder_log)
 
-    def measure(self, row):
+    def measure(self, row, round_number):
         self.prepare(row)
+        row["rounds"].append(round_number)
         seconds, code = self.msiexec("/i", row["package"])
         _, removed = self.msiexec("/x", row["package"])
         # Tools started without a wait may still be writing: count after removal.
@@ -365,7 +369,7 @@ def main():
 
     def row(name, export, mode, package, stored=(), restore=False, reference=None):
         return {"name": name, "export": export, "mode": mode, "package": package,
-                "stored": list(stored), "support": supports.get(mode), "seconds": [],
+                "stored": list(stored), "support": supports.get(mode), "seconds": [], "rounds": [],
                 "children": [], "failures": [], "removal_failures": [], "restore": restore,
                 "reference": reference}
 
@@ -407,10 +411,13 @@ def main():
 
     shuffle = random.Random(13)
     for number in range(args.rounds):
-        order = rows[:]
+        # The two baselines every figure rests on are installed BASELINE_RUNS
+        # times a round, spread over it, so that one slow install of theirs
+        # does not move the whole table.
+        order = rows[:] + rows[:2] * (BASELINE_RUNS - 1)
         shuffle.shuffle(order)
         for each in order:
-            bench.measure(each)
+            bench.measure(each, number)
         print("round %d of %d done (%.0f s)" % (number + 1, args.rounds,
                                                 time.perf_counter() - wall), flush=True)
     # The same exports with the installer in their own process: what remains
@@ -428,12 +435,16 @@ def main():
     # Paired per round: what the package took beyond the empty one (or, for
     # an export behind the restore step, beyond the restore step's package),
     # per call.
-    empty = rows[0]["seconds"]
+    def round_seconds(each):
+        return [statistics.median(s for s, r in zip(each["seconds"], each["rounds"]) if r == number)
+                for number in range(args.rounds)]
+
+    empty = round_seconds(rows[0])
     by_name = {each["name"]: each for each in rows}
     for each in rows:
-        base = by_name[each["reference"]]["seconds"] if each["reference"] else empty
+        base = round_seconds(by_name[each["reference"]]) if each["reference"] else empty
         each["per_call_ms"] = statistics.median(
-            (s - e) * 1000.0 / args.calls for s, e in zip(each["seconds"], base))
+            (s - e) * 1000.0 / args.calls for s, e in zip(round_seconds(each), base))
     floor_ms = rows[1]["per_call_ms"]
 
     header = "%-36s %-8s %9s %8s %10s %14s %7s  %s" % (
