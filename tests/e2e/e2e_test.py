@@ -100,6 +100,23 @@ class DemoPackage(unittest.TestCase):
         self.assertNotIn("caKVILPreInstall", run.started())
         self.assertNothingLeft(stopped=True)
 
+    def test_older_version_stops_beside_a_newer_installation(self):
+        newer = self.machine.package()
+        self.assertEqual(self.machine.msiexec("install", "/i", newer, "/qn").status, 0)
+        installed = self.installed()
+        older = self.machine.package(name="orvessa-demo-9.0.0.msi", version="9.0.0")
+        run = self.machine.msiexec("downgrade", "/i", older, "/qn")
+        self.assertNotEqual(run.status, 0)
+        # The first-time check refuses the downgrade before the package's own
+        # stop message is reached (Wine logs a failed action as 0).
+        if "caKVILSetFirstTimeInstall" in EXPORTS:
+            self.assertEqual(run.results().get("caKVILSetFirstTimeInstall"), 0, run.log_path)
+        self.assertNotIn("caKVILPreInstall", run.started())
+        # The newer installation is left as it was, and still removes cleanly.
+        self.assertEqual(self.installed(), installed)
+        self.assertEqual(self.machine.msiexec("remove", "/x", newer, "/qn").status, 0)
+        self.assertNothingLeft()
+
     def test_major_upgrade_from_an_older_demo_package(self):
         older = self.machine.package(name="orvessa-demo-9.0.0.msi", version="9.0.0")
         first = self.machine.msiexec("install-old", "/i", older, "/qn")
