@@ -46,16 +46,12 @@ UINT runCommandPhase(const Installer& installer, const char* installPhase,
         library.reportLoadFailure(kCaption, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
-    auto executeCommands = library.function<ExecuteCommandsFn>("ExecuteCommands");
-    if (!executeCommands) {
-        VendorLibrary::reportMissingFunction(kCaption, "ExecuteCommands");
+    auto executeCommands = library.require<ExecuteCommandsFn>(kCaption, "ExecuteCommands");
+    if (!executeCommands)
         return ERROR_INSTALL_FAILURE;
-    }
-    auto kvilLog = library.function<KVILLogFn>("KVILLog");
-    if (!kvilLog) {
-        VendorLibrary::reportMissingFunction(kCaption, "KVILLog");
+    auto kvilLog = library.require<KVILLogFn>(kCaption, "KVILLog");
+    if (!kvilLog)
         return ERROR_INSTALL_FAILURE;
-    }
     auto log = [&](const std::string& text) { kvilLog(installer.handle(), text.c_str(), 2); };
 
     const std::string programFiles = environmentVariable("ProgramFiles");

@@ -73,16 +73,12 @@ UINT jreUpgrade(const Installer& installer)
         library.reportLoadFailure(kCaption);
         return ERROR_INSTALL_FAILURE;
     }
-    auto kvilLog = library.function<KVILLogFn>("KVILLog");
-    if (!kvilLog) {
-        VendorLibrary::reportMissingFunction(kCaption, "KVILLog");
+    auto kvilLog = library.require<KVILLogFn>(kCaption, "KVILLog");
+    if (!kvilLog)
         return ERROR_INSTALL_FAILURE;
-    }
-    auto launchAppAndWait = library.function<LaunchAppAndWaitFn>("LaunchAppAndWait");
-    if (!launchAppAndWait) {
-        VendorLibrary::reportMissingFunction(kCaption, "LaunchAppAndWait");
+    auto launchAppAndWait = library.require<LaunchAppAndWaitFn>(kCaption, "LaunchAppAndWait");
+    if (!launchAppAndWait)
         return ERROR_INSTALL_FAILURE;
-    }
     auto log = [&](const std::string& text) { kvilLog(installer.handle(), text.c_str(), 2); };
 
     const std::string installFolder = installer.property("INSTALLDIR");

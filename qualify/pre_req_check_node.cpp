@@ -114,14 +114,10 @@ struct NodeCheck {
             installer.setProperty(property.first, property.second);
     }
 
-    // The function, or nullptr after the standard box naming `reportedName`.
     template <typename Function>
     Function require(const char* name, const char* reportedName = nullptr) const
     {
-        auto function = library.function<Function>(name);
-        if (!function)
-            VendorLibrary::reportMissingFunction(kAction, reportedName ? reportedName : name);
-        return function;
+        return library.require<Function>(kAction, name, reportedName);
     }
 };
 
@@ -363,11 +359,9 @@ UINT checkNode(const Installer& installer)
         library.reportLoadFailure(kAction);
         return ERROR_INSTALL_FAILURE;
     }
-    auto kvilLog = library.function<KVILLogFn>("KVILLog");
-    if (!kvilLog) {
-        VendorLibrary::reportMissingFunction(kAction, "KVILLog");
+    auto kvilLog = library.require<KVILLogFn>(kAction, "KVILLog");
+    if (!kvilLog)
         return ERROR_INSTALL_FAILURE;
-    }
     FeatureSelection features;
     const NodeCheck node{installer, library, kvilLog, features};
     // Without its answers nothing can be decided: failed like the other

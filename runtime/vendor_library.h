@@ -28,6 +28,19 @@ public:
         return module_ ? reinterpret_cast<Function>(GetProcAddress(module_.get(), name)) : nullptr;
     }
 
+    // The function by name, or nullptr after the standard missing-function
+    // box, which names `reportedName` when given (some actions report a
+    // function by another name than its export).
+    template <typename Function>
+    Function require(const char* actionName, const char* name,
+                     const char* reportedName = nullptr) const
+    {
+        auto found = function<Function>(name);
+        if (!found)
+            reportMissingFunction(actionName, reportedName ? reportedName : name);
+        return found;
+    }
+
     void unload() { module_.reset(); }
 
     // The standard failure boxes, captioned with the action's name:
