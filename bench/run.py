@@ -170,10 +170,13 @@ class Bench:
                         os.path.join(system32, tool + ".exe"))
         # Proof that a started tool is counted: one start, one line.
         self.clear(self.recorder_log)
-        subprocess.run(["wine", "C:\\windows\\system32\\attrib.exe", "/?"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        with open(self.tool_log, "a") as log:
+            log.write("== wine attrib /? (the recorder's check)\n")
+            log.flush()
+            subprocess.run(["wine", "C:\\windows\\system32\\attrib.exe", "/?"], env=self.env,
+                           stdout=log, stderr=subprocess.STDOUT)
         if self.count_lines(self.recorder_log) != 1:
-            fail("the recorder standing in for attrib did not record its start")
+            fail("the recorder standing in for attrib did not record its start", self.tool_log)
 
     def restore_property(self, mode):
         """BenchRestore for the restore step: copies of the mode's support
@@ -301,8 +304,13 @@ class Bench:
         result = subprocess.run(["wine", "msiexec", option, windows_path(package), "/qn"],
                                 cwd=self.out, env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE, universal_newlines=True, errors="replace")
+        seconds = time.perf_counter() - started
         crashed = re.search(r"Custom action \(.*\) caused a page fault", result.stderr)
-        return time.perf_counter() - started, "crash" if crashed else result.returncode
+        if crashed or result.returncode != 0:
+            # Kept beside the package; the table's note names it.
+            with open(os.path.join(os.path.dirname(package), "msiexec.log"), "a") as log:
+                log.write("== msiexec %s (exit %d)\n%s" % (option, result.returncode, result.stderr))
+        return seconds, "crash" if crashed else result.returncode
 
     def journals(self):
         base = os.path.join(self.drive_c, "kvilbench")
@@ -465,10 +473,12 @@ def main():
             continue
         ratio = each["per_call_ms"] / floor_ms if floor_ms > 0 else float("nan")
         children = statistics.median(each["children"]) / args.calls if each["name"] != "floor" else 0
-        library = {"-": "-", "journal": "journal", "quiet": "quiet"}[each["mode"]]
+        library = each["mode"]
         note = "failed (exit %s)" % sorted(set(map(str, each["failures"]))) if each["failures"] else ""
         if each["removal_failures"]:
             note += " removal failed (exit %s)" % sorted(set(map(str, each["removal_failures"])))
+        if each["failures"] or each["removal_failures"]:
+            note += " (see packages/%s/msiexec.log)" % each["name"]
         if each["reference"]:
             note = ("beyond the restore step " + note).strip()
         own = each["name"] != "floor" and not each["name"].startswith("restore-")
@@ -476,7 +486,7 @@ def main():
         in_process = each.get("in_process_ms")
         in_process = "-" if in_process is None else "%.2f" % in_process
         if each in own_rows and args.in_process_calls > 0 and in_process == "-":
-            note = (note + " in-process run failed").strip()
+            note = (note + " in-process run failed (see tools.log)").strip()
         lines.append("%-36s %-8s %9.2f %8.2f %10s %14.2f %7s  %s" % (
             each["export"], library, each["per_call_ms"], ratio, in_process, children, size, note))
         if own:

@@ -358,8 +358,7 @@ void registerInstrumentation(const FinalizeContext& context, const Tools& tools)
 UINT finalize(const Installer& installer)
 {
     const std::string fileConverter = fileConverterCommand(storedValue("INSTALLDIR"));
-    const std::string majorUpgrade = storedValue("CP_MAJORUPGRADE");
-    if (!majorUpgrade.empty() && equalsNoCase(majorUpgrade, "YES"))
+    if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
 
     FinalizeContext context = readFinalizeContext();

@@ -76,10 +76,6 @@ int exportPreferences(const Installer& installer, const std::string& installFold
                       const std::string& backupFolder);
 int importPreferences(const Installer& installer, const std::string& backupFolder,
                       const std::string& installFolder);
-// Whether a CustomLogFileSize value is capped to "50": compared as text.
-bool logSizeNeedsCap(const std::string& value);
-// SHA1 and MD5 (exact case) become SHA256.
-std::string upgradedSigningAlgorithm(const std::string& algorithm);
 
 }  // namespace kvil
 

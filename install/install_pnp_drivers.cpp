@@ -34,8 +34,7 @@ UINT installPnpDrivers(const Installer& installer)
 {
     if (!registryKeyExists(HKEY_LOCAL_MACHINE, kSystemsManagementKey))
         return ERROR_SUCCESS;
-    const std::string majorUpgrade = storedValue("CP_MAJORUPGRADE");
-    if (!majorUpgrade.empty() && equalsNoCase(majorUpgrade, "YES"))
+    if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
     const std::string installFolder = storedValue("INSTALLDIR");
     const std::string supportFolder = storedValue("SUPPORTDIR");

@@ -2,7 +2,6 @@
 // after the package's files are installed or removed.
 #include "install/command_phase.h"
 
-#include "runtime/environment.h"
 #include "runtime/guard.h"
 #include "runtime/shared_data.h"
 

@@ -4,6 +4,8 @@
 // upgrade. Each routine keeps a plain-text log in TEMP.
 #include "install/finalize.h"
 
+#include "qualify/settings_carry_over.h"
+
 #include "runtime/environment.h"
 #include "runtime/files.h"
 #include "runtime/guard.h"
@@ -11,7 +13,6 @@
 #include "runtime/shared_data.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace kvil {
 
@@ -83,16 +84,6 @@ const char* const kEventIni = "\\kvsa\\ini\\dcevdy64.ini";
 
 }  // namespace
 
-bool logSizeNeedsCap(const std::string& value)
-{
-    return std::strcmp(value.c_str(), "50") > 0;
-}
-
-std::string upgradedSigningAlgorithm(const std::string& algorithm)
-{
-    return algorithm == "SHA1" || algorithm == "MD5" ? "SHA256" : algorithm;
-}
-
 int exportPreferences(const Installer& installer, const std::string& installFolder,
                       const std::string& backupFolder)
 {
@@ -151,10 +142,15 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
                      source + "; " + copyTarget);
             continue;
         }
-        if (n == 1 && logSizeNeedsCap(iniValue(source, "ProductLog Properties", "CustomLogFileSize"))) {
-            WritePrivateProfileStringA("ProductLog Properties", "CustomLogFileSize", "50",
-                                       source.c_str());
-            log.line("CustomLogFileSize value set to 50 in " + source);
+        if (n == 1) {
+            // The same cap as the carry-over of an earlier installation's settings.
+            const std::string logSize =
+                iniValue(source, "ProductLog Properties", "CustomLogFileSize");
+            if (carry_over::customLogFileSize(logSize) != logSize) {
+                WritePrivateProfileStringA("ProductLog Properties", "CustomLogFileSize", "50",
+                                           source.c_str());
+                log.line("CustomLogFileSize value set to 50 in " + source);
+            }
         }
         if (n == 3) {
             copyFileWithLog(installer, b + kKvpref, i + kKvpref);
@@ -164,7 +160,7 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
         log.line("Preferences File imported successfully: " + source);
     }
     if (pathIsFile(b + kSigningFile) && pathIsFile(i + kPrivateKeyIni)) {
-        const std::string algorithm = upgradedSigningAlgorithm(
+        const std::string algorithm = carry_over::keySigningAlgorithm(
             iniValue(b + kSigningFile, "certificates", "key_signing_algorithm"));
         WritePrivateProfileStringA("certificates", "key_signing_algorithm", algorithm.c_str(),
                                    (i + kPrivateKeyIni).c_str());

@@ -42,7 +42,7 @@ def reasons(log, feature, status):
     return found
 
 
-def report(machine, run, profile, temp_folder):
+def report(machine, run, profile):
     p = run.properties()
     print()
     print(f"Machine profile:   {profile.name}")
@@ -112,7 +112,7 @@ def main():
         progress(4, "Installing silently: wine msiexec /i orvessa-demo.msi /qn")
         run = machine.msiexec("install", "/i", package, "/qn")
         temp_folder = run.properties().get("SUPPORTDIR", "")[3:].replace("\\", "/")
-        report(machine, run, profile, temp_folder)
+        report(machine, run, profile)
         stops = [a for a in run.started() if a.startswith("Stop")]
         print(f"Installation: {'succeeded' if run.succeeded else 'stopped (msiexec exit %s)' % run.status}"
               + (f" by the package's condition {stops[0]} (package/build-package.py lists its message)" if stops else ""))

@@ -116,7 +116,6 @@ class Machine:
         folder = self.drive / "kvildemo"
         for old in folder.glob(name + ".*"):
             old.unlink()
-        watch = folder / f"{name}.watch"
         if on_ready is None:
             (folder / f"{name}.watch.go").write_text("")
         with self.steps.open("a") as log:
@@ -166,10 +165,6 @@ class Machine:
             if "SERVICE_NAME" in self.output("wine", "sc", "query", service):
                 present.append(service)
         return present
-
-    def unix(self, windows_path):
-        """The Unix path of a C:\\ path."""
-        return self.drive / windows_path[3:].replace("\\", "/")
 
     def product_files(self, temp_folder=""):
         """Files and folders of the product anywhere they may be left."""

@@ -3,19 +3,16 @@
 // qualification actions find the vendor support library there. Real packages
 // get this from their authoring tool; KVILMSI64.dll's caKVILWriteInfo extracts
 // the same rows again later.
-#include <windows.h>
-#include <msi.h>
+#include "runtime/handles.h"
+
 #include <msiquery.h>
 
 #include <cstdio>
 #include <string>
 
-namespace {
+using kvil::MsiHandle;
 
-struct Handle {
-    MSIHANDLE h = 0;
-    ~Handle() { if (h) MsiCloseHandle(h); }
-};
+namespace {
 
 std::string property(MSIHANDLE install, const char* name)
 {
@@ -27,11 +24,10 @@ std::string property(MSIHANDLE install, const char* name)
 
 void log(MSIHANDLE install, const std::string& text)
 {
-    Handle record;
-    record.h = MsiCreateRecord(1);
-    MsiRecordSetStringA(record.h, 0, "[1]");
-    MsiRecordSetStringA(record.h, 1, text.c_str());
-    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record.h);
+    MsiHandle record(MsiCreateRecord(1));
+    MsiRecordSetStringA(record.get(), 0, "[1]");
+    MsiRecordSetStringA(record.get(), 1, text.c_str());
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record.get());
 }
 
 }  // namespace
@@ -44,31 +40,36 @@ extern "C" UINT __stdcall ExtractSupportFiles(MSIHANDLE install)
     if (folder.back() == '\\')
         folder.pop_back();
     CreateDirectoryA(folder.c_str(), nullptr);
-    Handle database, view, row;
-    database.h = MsiGetActiveDatabase(install);
-    if (MsiDatabaseOpenViewA(database.h, "SELECT `FileName`, `Stream` FROM `ISSetupFile`", &view.h) ||
-        MsiViewExecute(view.h, 0))
+    MsiHandle database(MsiGetActiveDatabase(install)), view, row;
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT `FileName`, `Stream` FROM `ISSetupFile`",
+                             view.receive()) ||
+        MsiViewExecute(view.get(), 0))
         return ERROR_INSTALL_FAILURE;
-    while (MsiViewFetch(view.h, &row.h) == ERROR_SUCCESS) {
+    while (MsiViewFetch(view.get(), row.receive()) == ERROR_SUCCESS) {
         char name[256] = {};
         DWORD size = sizeof(name);
-        MsiRecordGetStringA(row.h, 1, name, &size);
+        MsiRecordGetStringA(row.get(), 1, name, &size);
         std::string path = folder + "\\" + name;
         FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) {
+        bool written = file != nullptr;
+        char chunk[4096];
+        while (written) {
+            DWORD got = sizeof(chunk);
+            if (MsiRecordReadStream(row.get(), 2, chunk, &got) != ERROR_SUCCESS) {
+                written = false;
+                break;
+            }
+            if (got == 0)
+                break;
+            written = std::fwrite(chunk, 1, got, file) == got;
+        }
+        // A short support file would only fail the qualification later, with no clue why.
+        if (file && std::fclose(file) != 0)
+            written = false;
+        if (!written) {
             log(install, "ExtractSupportFiles: cannot write " + path);
             return ERROR_INSTALL_FAILURE;
         }
-        char chunk[4096];
-        for (;;) {
-            DWORD got = sizeof(chunk);
-            if (MsiRecordReadStream(row.h, 2, chunk, &got) != ERROR_SUCCESS || got == 0)
-                break;
-            std::fwrite(chunk, 1, got, file);
-        }
-        std::fclose(file);
-        MsiCloseHandle(row.h);
-        row.h = 0;
     }
     log(install, "ExtractSupportFiles: support files are in " + folder);
     return ERROR_SUCCESS;

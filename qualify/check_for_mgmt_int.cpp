@@ -25,8 +25,7 @@ UINT checkForManagementInterface(const Installer& installer)
 {
     if (!installer.featureBeingInstalled("SI") || managementPresent(installer))
         return ERROR_SUCCESS;
-    errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, 2056),
-             MB_ICONERROR);
+    localisedBox(installer, 2056, MB_ICONERROR);
     installer.setProperty("CP_NOMGMTINT", "YES");
     return ERROR_SUCCESS;
 }

@@ -23,8 +23,7 @@ const char* const kRecordedSettingsKey =
 UINT fail(const Installer& installer, int textId)
 {
     if (installer.uiLevel() == 5)
-        errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, textId),
-                 MB_OK | MB_ICONERROR);
+        localisedBox(installer, textId, MB_OK | MB_ICONERROR);
     return ERROR_INSTALL_FAILURE;
 }
 

@@ -25,12 +25,6 @@ bool isYes(const std::string& value)
     return equalsNoCase(value, "YES");
 }
 
-int askUser(const Installer& installer, int textId, UINT style)
-{
-    return errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, textId),
-                    style);
-}
-
 // Version of the earlier installation, from whichever registry side has it.
 std::string installedVersion()
 {
@@ -156,7 +150,7 @@ UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& featu
     // The checker was not run.
     if (!registryKeyExists32(HKEY_LOCAL_MACHINE, kResultsKey)) {
         if (prompt && fullInterface &&
-            askUser(installer, kNotRunText, MB_YESNO | MB_ICONQUESTION) == IDNO)
+            localisedBox(installer, kNotRunText, MB_YESNO | MB_ICONQUESTION) == IDNO)
             return ERROR_INSTALL_FAILURE;
         publishFeatureDispositions(installer, features);
         return ERROR_SUCCESS;
@@ -165,7 +159,7 @@ UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& featu
     const std::string all = readRegistryString(HKEY_LOCAL_MACHINE, kResultsKey, "ALL");
     if (!all.empty() && leadingInteger(all) >= kRefuses) {
         if (fullInterface)
-            askUser(installer, kAllFailedText, MB_ICONERROR);
+            localisedBox(installer, kAllFailedText, MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
     installer.setProperty("CP_USERRANPREREQ", "YES");
@@ -174,7 +168,7 @@ UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& featu
     if (!checkerVersion.empty() && !productVersion.empty() &&
         !equalsNoCase(checkerVersion, productVersion)) {
         if (!fullInterface ||
-            askUser(installer, kVersionMismatchText, MB_YESNO | MB_ICONQUESTION) == IDNO)
+            localisedBox(installer, kVersionMismatchText, MB_YESNO | MB_ICONQUESTION) == IDNO)
             return ERROR_INSTALL_FAILURE;
     }
 

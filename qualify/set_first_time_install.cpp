@@ -52,7 +52,6 @@ using namespace kvil;
 
 namespace {
 
-
 // "NULL" when the 32-bit key cannot be opened, empty when its value cannot be
 // read.
 std::string version32()
@@ -102,8 +101,7 @@ UINT setFirstTimeInstall(const Installer& installer)
         return ERROR_SUCCESS;  // maintenance or reinstall of the same version
     if (!packageVersionIsNewer(installedVersion, packageVersion) && packageVersion.size() <= 6) {
         if (installer.uiLevel() == 5)
-            errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, 2027),
-                     MB_OK | MB_ICONERROR);
+            localisedBox(installer, 2027, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
 

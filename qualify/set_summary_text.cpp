@@ -10,6 +10,9 @@
 
 namespace kvil {
 
+namespace {
+
+// A path as literal Rich Text: "\" doubled, "{" and "}" escaped.
 std::string richTextLiteral(const std::string& text)
 {
     std::string escaped;
@@ -20,8 +23,6 @@ std::string richTextLiteral(const std::string& text)
     }
     return escaped;
 }
-
-namespace {
 
 const char* const kParagraph = "{\\par }";
 

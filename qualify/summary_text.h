@@ -18,9 +18,6 @@ struct SummaryInputs {
     std::string nothingSelected;                             // text 2043
 };
 
-// A path as literal Rich Text: "\" doubled, "{" and "}" escaped.
-std::string richTextLiteral(const std::string& text);
-
 std::string summaryRichText(const SummaryInputs& inputs);
 
 }  // namespace kvil

@@ -95,8 +95,7 @@ void logLine(const Installer& installer, const std::string& text, int level)
 UINT refuse(const Installer& installer, int textId)
 {
     if (installer.uiLevel() == 5) {
-        errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, textId),
-                 MB_OK | MB_ICONERROR);
+        localisedBox(installer, textId, MB_OK | MB_ICONERROR);
         installer.setProperty("TestINSTALLDIR", "");
         return ERROR_SUCCESS;
     }

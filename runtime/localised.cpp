@@ -96,4 +96,10 @@ std::string loadLocalisedStringForCode(const Installer& installer, int baseId,
     return productNameOr(installer, baseId, languageOffsetForCode(languageCode));
 }
 
+int localisedBox(const Installer& installer, int textId, unsigned int style)
+{
+    return errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, textId),
+                    style);
+}
+
 }  // namespace kvil

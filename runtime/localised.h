@@ -19,4 +19,8 @@ std::string loadLocalisedString(const Installer& installer, int baseId);
 std::string loadLocalisedStringForCode(const Installer& installer, int baseId,
                                        const std::string& languageCode);
 
+// The product's error box: caption 2001 (the product name), text `textId`,
+// both localised. Returns the button pressed.
+int localisedBox(const Installer& installer, int textId, unsigned int style);
+
 }  // namespace kvil

@@ -17,6 +17,22 @@ bool queryState(SC_HANDLE service, DWORD& state)
     return true;
 }
 
+// Skips a service that is not installed.
+void waitForStop(SC_HANDLE manager, const char* serviceName)
+{
+    ServiceHandle service(OpenServiceA(manager, serviceName, SERVICE_QUERY_STATUS));
+    if (!service)
+        return;
+    for (int poll = 0; poll < 15; ++poll) {
+        DWORD state = 0;
+        if (queryState(service.get(), state) && state == SERVICE_STOPPED) {
+            pause(9000);
+            break;
+        }
+        pause(2000);
+    }
+}
+
 }  // namespace
 
 bool serviceIsRunning(const std::string& serviceName)
@@ -37,25 +53,6 @@ bool serviceStartsAutomatically(const std::string& serviceName)
         HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" + serviceName, "Start");
     return !start.empty() && start[0] == '2';
 }
-
-namespace {
-
-void waitForStop(SC_HANDLE manager, const char* serviceName)
-{
-    ServiceHandle service(OpenServiceA(manager, serviceName, SERVICE_QUERY_STATUS));
-    if (!service)
-        return;
-    for (int poll = 0; poll < 15; ++poll) {
-        DWORD state = 0;
-        if (queryState(service.get(), state) && state == SERVICE_STOPPED) {
-            pause(9000);
-            break;
-        }
-        pause(2000);
-    }
-}
-
-}  // namespace
 
 int waitForServiceStop(const std::string& serviceName)
 {

@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace kvil {

@@ -1,22 +1,15 @@
 #!/bin/sh
 # The benchmark: what each custom action adds to an installation (see
-# bench/run.py). Builds the DLL, the simulator, the floor DLL and the recorder
+# bench/run.py). Builds the DLL, the simulator, the floor DLL, the recorder and
+# the in-process runner
 # into build-bench/, creates a Wine prefix of its own there, installs gnuplot
 # for the chart, and writes build-bench/bench/results.txt and ratios.png.
 # Not part of the tests. Usage (as root on Debian 12):
 #   scripts/bench.sh [--rounds N] [--calls N] [--only caKVILSystemCheck,...]
 set -e
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-if ! command -v gnuplot >/dev/null 2>&1; then
-  echo "Installing: gnuplot-nox (the benchmark's chart)"
-  log=$(mktemp /tmp/kvil-bench-deps.XXXXXX.log)
-  if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends gnuplot-nox; } >"$log" 2>&1; then
-    echo "bench: installing gnuplot-nox failed; the end of $log:" >&2
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-fi
+# gnuplot-nox draws the chart.
+scripts/install-deps.sh gnuplot-nox
 build=build-bench
 log="$build.log"
 : >"$log"

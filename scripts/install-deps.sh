@@ -7,8 +7,9 @@
 #   xvfb                        xvfb-run, Xvfb       xauth                       xvfb-run's cookie
 #   msitools, wixl              msiinfo, msibuild, wixl                          googletest  the test framework
 #   imagemagick                 import (the screenshot of the full-interface run); python3 (fresh machine) runs the package scripts
+# Packages named as arguments are installed too (the benchmark adds gnuplot-nox).
 set -e
-packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick"
+packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick $*"
 missing=""
 for package in $packages; do
   # A removed package whose configuration files remain still answers dpkg -s;

@@ -3,6 +3,7 @@
 #include "harness/harness.h"
 #include "harness/support_folder.h"
 #include "install/finalize.h"
+#include "qualify/settings_carry_over.h"
 #include "runtime/os_version.h"
 #include "runtime/registry.h"
 #include "runtime/text.h"
@@ -99,12 +100,13 @@ TEST(FinalizeRules, ProgressTextsLogSizeCapAndSigningAlgorithm)
     EXPECT_EQ("", startingServicesMessage("2052"));
     EXPECT_EQ("Lancement des services. Veuillez patienter...", startingServicesMessage("1036"));
     EXPECT_EQ("Starting services. Please wait...", startingServicesMessage("1033"));
+    // The import caps and upgrades with the carry-over's rules.
     for (const char* capped : {"51", "6", "500"})
-        EXPECT_TRUE(logSizeNeedsCap(capped)) << capped;
+        EXPECT_EQ("50", carry_over::customLogFileSize(capped)) << capped;
     for (const char* kept : {"100", "5", "50", ""})
-        EXPECT_FALSE(logSizeNeedsCap(kept)) << kept;
-    EXPECT_EQ("SHA256", upgradedSigningAlgorithm("MD5"));
-    EXPECT_EQ("sha1", upgradedSigningAlgorithm("sha1"));
+        EXPECT_EQ(kept, carry_over::customLogFileSize(kept)) << kept;
+    EXPECT_EQ("SHA256", carry_over::keySigningAlgorithm("MD5"));
+    EXPECT_EQ("sha1", carry_over::keySigningAlgorithm("sha1"));
 }
 
 // The finalize action empties the support folder, journal included: the
