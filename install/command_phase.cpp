@@ -41,7 +41,7 @@ UINT runCommandPhase(const Installer& installer, const char* installPhase,
     const BOOL completeRemoval = equalsNoCase(storedValue("REMOVE"), "ALL");
     const std::string tempFolder = storedValue("CP_TEMPDIR");
 
-    VendorLibrary library(supportFolder);
+    VendorLibrary library(installer, supportFolder);
     if (!library.loaded()) {
         library.reportLoadFailure(kCaption, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;

@@ -13,6 +13,7 @@
 #include "runtime/registry.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
+#include "runtime/message_box.h"
 
 using namespace kvil;
 
@@ -368,7 +369,7 @@ UINT finalize(const Installer& installer)
     if (pathIsFile(preferences))
         CopyFileA(preferences.c_str(), (folder + "\\kva\\ini\\kva.properties").c_str(), FALSE);
 
-    VendorLibrary library(context.supportFolder);
+    VendorLibrary library(installer, context.supportFolder);
     {
         Tools tools(installer, library);
         repairPermissions(context, tools);
@@ -391,7 +392,7 @@ UINT finalize(const Installer& installer)
     if (library.loaded())
         runLibraryBoundPhase(installer, context, library);
     else
-        errorBox("caKVILFinalize", " Failed to load library " + library.path(), MB_OK);
+        errorBox(installer, "caKVILFinalize", " Failed to load library " + library.path(), MB_OK);
 
     runFinalCleanup(context);
     return ERROR_SUCCESS;

@@ -40,8 +40,8 @@ UINT installPnpDrivers(const Installer& installer)
     const std::string supportFolder = storedValue("SUPPORTDIR");
 
     // Declared in this order, the driver installer is freed first.
-    VendorLibrary vendor(supportFolder);
-    VendorLibrary drivers(supportFolder, "PNPDRVR32.DLL");
+    VendorLibrary vendor(installer, supportFolder);
+    VendorLibrary drivers(installer, supportFolder, "PNPDRVR32.DLL");
     auto installPnpDevices = drivers.function<InstallPNPDevicesFn>("InstallPNPDevices");
     if (!vendor.loaded() || !installPnpDevices)
         return ERROR_SUCCESS;

@@ -8,6 +8,7 @@
 #include "runtime/localised.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
+#include "runtime/message_box.h"
 
 using namespace kvil;
 
@@ -89,7 +90,7 @@ UINT runVCRedist(const Installer& installer)
     if (uiLevel == "5") {
         const std::string text = loadLocalisedStringForCode(installer, 2059, language);
         const std::string caption = loadLocalisedString(installer, 2001);
-        errorBox(caption, text, MB_OK | MB_ICONERROR);
+        errorBox(installer, caption, text, MB_OK | MB_ICONERROR);
     } else {
         // The language of the installation: in a deferred action ProductLanguage
         // reads empty, so this is the English text.

@@ -13,6 +13,7 @@
 #include "runtime/services.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
+#include "runtime/message_box.h"
 
 #include <cstdio>
 
@@ -125,7 +126,7 @@ bool extractSupportFiles(const Installer& installer, bool extract, bool keepExis
 
 // Sets the storage boot driver to start at boot when its loader does but the
 // driver itself is disabled.
-void repairBootDriverStart()
+void repairBootDriverStart(const Installer& installer)
 {
     std::string dmload, dmboot;
     if (registryKeyExists(HKEY_LOCAL_MACHINE, kDmloadKey))
@@ -142,7 +143,7 @@ void repairBootDriverStart()
         RegSetValueExA(key.get(), "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&boot),
                        sizeof(boot)) == ERROR_SUCCESS;
     if (!written)
-        MessageBoxA(nullptr, "Failed to set ", "DmBoot reg key", MB_OK);
+        ownerlessBox(installer, "DmBoot reg key", "Failed to set ", MB_OK);
 }
 
 UINT writeInfo(const Installer& installer)
@@ -174,7 +175,7 @@ UINT writeInfo(const Installer& installer)
 
     const bool requiresFilterDriver = equalsNoCase(installer.property("CP_REQUIRESAFAMGT"), "YES");
     bool restart = equalsNoCase(installer.property("CP_KVREBOOT"), "YES");
-    repairBootDriverStart();
+    repairBootDriverStart(installer);
 
     for (const FeatureRow& row : kFeatureTable) {
         const Installer::FeatureChange change = installer.featureChange(row.key);

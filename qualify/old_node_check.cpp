@@ -3,6 +3,7 @@
 // and caption included.
 #include "runtime/guard.h"
 #include "runtime/vendor_library.h"
+#include "runtime/message_box.h"
 
 using namespace kvil;
 
@@ -12,14 +13,14 @@ const char* const kCaption = "caKVILOldNodeCheck";
 
 UINT checkForOldNode(const Installer& installer)
 {
-    VendorLibrary library(installer.property("SUPPORTDIR"));
+    VendorLibrary library(installer, installer.property("SUPPORTDIR"));
     if (!library.loaded()) {
-        errorBox(kCaption, "Failed to load KVIL library", MB_ICONERROR);
+        errorBox(installer, kCaption, "Failed to load KVIL library", MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
     auto checkForOldKVNode = library.function<CheckForOldKVNodeFn>("CheckForOldKVNode");
     if (!checkForOldKVNode) {
-        errorBox(kCaption, "Failed to find function CheckForOldKVNode in KVIL", MB_ICONERROR);
+        errorBox(installer, kCaption, "Failed to find function CheckForOldKVNode in KVIL", MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
     if (checkForOldKVNode() == 1)

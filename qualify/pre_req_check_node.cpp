@@ -351,7 +351,7 @@ UINT checkNode(const Installer& installer)
     std::string supportFolder;
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
     const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
-    VendorLibrary library(supportFolder);
+    VendorLibrary library(installer, supportFolder);
     const int uiLevel = installer.uiLevel();
     const bool fullInterface = uiLevel == 5;
 

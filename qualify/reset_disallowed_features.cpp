@@ -5,6 +5,7 @@
 #include "runtime/guard.h"
 #include "runtime/localised.h"
 #include "runtime/text.h"
+#include "runtime/message_box.h"
 
 using namespace kvil;
 
@@ -21,7 +22,7 @@ UINT resetDisallowedFeatures(const Installer& installer)
         if (contains(disallowed, std::string(row.key) + ";") &&
             installer.featureBeingInstalled(row.key)) {
             accepted = false;
-            errorBox(loadLocalisedString(installer, 2001),
+            errorBox(installer, loadLocalisedString(installer, 2001),
                      fillFirstPlaceholder(loadLocalisedString(installer, 2031),
                                           loadLocalisedString(installer, row.titleId)),
                      MB_ICONERROR);

@@ -80,8 +80,8 @@ struct VendorFunctions {
 // them name pnGetSystemID or pnIsSupportedSystem, not the missing export.
 bool resolve(const VendorLibrary& library, VendorFunctions& vendor)
 {
-    auto missing = [](const char* reportedName) {
-        VendorLibrary::reportMissingFunction(kAction, reportedName);
+    auto missing = [&library](const char* reportedName) {
+        library.reportMissingFunction(kAction, reportedName);
         return false;
     };
     if (!(vendor.log = library.function<KVILLogFn>("KVILLog")))
@@ -223,7 +223,7 @@ UINT checkSystem(const Installer& installer)
 {
     std::string supportFolder;
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
-    VendorLibrary library(supportFolder);
+    VendorLibrary library(installer, supportFolder);
 
     // The release flags need no library, so they are set even when it fails.
     if (!osCheckSuppressed()) {

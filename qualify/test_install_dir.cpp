@@ -86,7 +86,7 @@ namespace {
 // without a word when the library or its KVILLog is missing.
 void logLine(const Installer& installer, const std::string& text, int level)
 {
-    VendorLibrary library(installer.property("SUPPORTDIR"));
+    VendorLibrary library(installer, installer.property("SUPPORTDIR"));
     auto log = library.function<KVILLogFn>("KVILLog");
     if (log)
         log(installer.handle(), replaceAll(text, "\n", " ").c_str(), level);

@@ -124,9 +124,4 @@ std::string recordString(MSIHANDLE record, unsigned int field)
     return buffer;
 }
 
-int errorBox(const std::string& caption, const std::string& text, UINT style)
-{
-    return MessageBoxA(GetForegroundWindow(), text.c_str(), caption.c_str(), style);
-}
-
 }  // namespace kvil

@@ -56,7 +56,4 @@ private:
 // A record field as a string (1024-character buffer).
 std::string recordString(MSIHANDLE record, unsigned int field);
 
-// A message box owned by the foreground window; returns the button pressed.
-int errorBox(const std::string& caption, const std::string& text, UINT style);
-
 }  // namespace kvil

@@ -1,6 +1,7 @@
 #include "runtime/localised.h"
 
 #include "runtime/installer.h"
+#include "runtime/message_box.h"
 #include "runtime/text.h"
 
 #include <windows.h>
@@ -98,8 +99,8 @@ std::string loadLocalisedStringForCode(const Installer& installer, int baseId,
 
 int localisedBox(const Installer& installer, int textId, unsigned int style)
 {
-    return errorBox(loadLocalisedString(installer, 2001), loadLocalisedString(installer, textId),
-                    style);
+    return errorBox(installer, loadLocalisedString(installer, 2001),
+                    loadLocalisedString(installer, textId), style);
 }
 
 }  // namespace kvil

@@ -1,6 +1,6 @@
 #include "runtime/vendor_library.h"
 
-#include "runtime/installer.h"
+#include "runtime/message_box.h"
 
 namespace kvil {
 
@@ -18,8 +18,9 @@ bool isAbsolutePath(const std::string& path)
 
 }  // namespace
 
-VendorLibrary::VendorLibrary(const std::string& supportFolder, const char* fileName)
-    : path_(supportFolder + "\\" + fileName)
+VendorLibrary::VendorLibrary(const Installer& installer, const std::string& supportFolder,
+                             const char* fileName)
+    : installer_(installer), path_(supportFolder + "\\" + fileName)
 {
     if (!isAbsolutePath(supportFolder))
         return;
@@ -34,12 +35,12 @@ VendorLibrary::VendorLibrary(const std::string& supportFolder, const char* fileN
 
 void VendorLibrary::reportLoadFailure(const char* actionName, UINT style) const
 {
-    errorBox(actionName, "Failed to load library " + path_, style);
+    errorBox(installer_, actionName, "Failed to load library " + path_, style);
 }
 
-void VendorLibrary::reportMissingFunction(const char* actionName, const char* functionName)
+void VendorLibrary::reportMissingFunction(const char* actionName, const char* functionName) const
 {
-    errorBox(actionName, std::string("Failed to get address for function ") + functionName,
+    errorBox(installer_, actionName, std::string("Failed to get address for function ") + functionName,
              MB_ICONERROR);
 }
 

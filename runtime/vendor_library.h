@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/handles.h"
+#include "runtime/installer.h"
 #include "runtime/kvil_api.h"
 
 #include <string>
@@ -16,7 +17,9 @@ public:
     // empty or not an absolute path is refused as a failed load: the path
     // would name a file at the root of the current drive (or in the current
     // folder), where anybody may plant a DLL that the installer would run.
-    explicit VendorLibrary(const std::string& supportFolder, const char* fileName = "KVIL64.dll");
+    // The installer receives the failure boxes where nobody can see a window.
+    VendorLibrary(const Installer& installer, const std::string& supportFolder,
+                  const char* fileName = "KVIL64.dll");
 
     bool loaded() const { return static_cast<bool>(module_); }
     const std::string& path() const { return path_; }
@@ -47,9 +50,10 @@ public:
     // "Failed to load library <path>" (MB_OK) ...
     void reportLoadFailure(const char* actionName, UINT style = MB_OK) const;
     // ... and "Failed to get address for function <name>" (MB_ICONERROR).
-    static void reportMissingFunction(const char* actionName, const char* functionName);
+    void reportMissingFunction(const char* actionName, const char* functionName) const;
 
 private:
+    const Installer& installer_;
     std::string path_;
     Module module_;
 };

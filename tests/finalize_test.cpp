@@ -225,6 +225,28 @@ TEST_F(Finalize, WorkstationRepairsACustomFolderThroughTheInterpreterAndCleansUp
     EXPECT_FALSE(exists("C:\\windows\\kvinstal.db"));
 }
 
+// Without a visible window station the load-failure box goes to the
+// installer; the clean-up after it is done all the same.
+TEST_F(Finalize, WhereNobodyCanSeeABoxTheLoadFailureIsAnInstallerErrorAndCleanUpIsDone)
+{
+    HiddenWindowStation hidden;
+    InstallerLog log;
+    const std::string folder = scratch / "nolibrary";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string temp = environment.temp + "\\kvwork";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    createKey(kKevana + "\\Installer1100X");
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", folder}, {"CP_TEMPDIR", temp}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession(), {}, &hidden);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(run.boxes.empty()) << "a box on an invisible window station";
+    EXPECT_TRUE(log.containsError(" Failed to load library " + folder + "\\KVIL64.dll"));
+    EXPECT_FALSE(exists(environment.systemDrive + "\\tempini"));
+    EXPECT_FALSE(exists(temp));
+    EXPECT_FALSE(keyExists(kKevana + "\\Installer1100X"));
+}
+
 TEST_F(Finalize, NodeRemovalOnAServerOfTheDefaultFolderStartsServicesAndRemovesOldFolders)
 {
     SupportFolder library(scratch);

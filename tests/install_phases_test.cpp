@@ -221,6 +221,22 @@ TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
     EXPECT_FALSE(exists(sharedFile()));
 }
 
+// A deferred action runs as LocalSystem in session 0: its failure box would
+// never be answered, so the installer gets the text instead.
+TEST_F(InstallPhases, WhereNobodyCanSeeABoxTheMissingLibraryIsAnInstallerError)
+{
+    HiddenWindowStation hidden;
+    InstallerLog log;
+    const std::string folder = scratch / "nolibrary";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    store("SUPPORTDIR=" + folder + "\r\nIWS=INSTALL\r\n");
+    ActionRun run = runAction(caKVILPreInstall, package.open(), {}, &hidden);
+    EXPECT_EQ(1603u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(run.boxes.empty()) << "a box on an invisible window station";
+    EXPECT_TRUE(log.containsError("Failed to load library " + folder + "\\KVIL64.dll"));
+}
+
 TEST_F(InstallPhases, DriversInstallOnlyWithTheProductKeyAndOutsideAMajorUpgrade)
 {
     store("INSTALLDIR=C:\\App\r\nSUPPORTDIR=" + support.path() +

@@ -2,6 +2,7 @@
 // feature states, database queries and the error box.
 #include "harness/harness.h"
 #include "runtime/installer.h"
+#include "runtime/message_box.h"
 
 using namespace test;
 using kvil::Installer;
@@ -13,7 +14,7 @@ UINT __stdcall logAndAsk(MSIHANDLE handle)
     Installer installer(handle);
     installer.message("Hello from the action");
     installer.message("A warning", kvil::kMessageWarning);
-    int answer = kvil::errorBox("caKVILTest", "Go on?", MB_YESNO | MB_ICONQUESTION);
+    int answer = kvil::errorBox(installer, "caKVILTest", "Go on?", MB_YESNO | MB_ICONQUESTION);
     installer.setProperty("ANSWER", std::to_string(answer));
     return ERROR_SUCCESS;
 }
@@ -71,6 +72,85 @@ TEST_F(InstallerAccess, LogLinesReachTheInstallerAndBoxesAreAnswered)
     EXPECT_TRUE(run.boxes[0].yes && run.boxes[0].no);
     EXPECT_FALSE(run.boxes[0].ok);
     EXPECT_EQ(std::to_string(IDNO), package.get("ANSWER"));
+}
+
+// An installer that answers error messages the way an engine's interface
+// does: with a button of the message's box.
+struct AnsweringInstaller {
+    static int WINAPI answer(void*, UINT type, LPCSTR message)
+    {
+        if ((type & 0xFF000000) == INSTALLMESSAGE_ERROR && message) {
+            types.push_back(type);
+            texts.push_back(message);
+            return reply;
+        }
+        return 0;
+    }
+    static inline int reply = 0;
+    static inline std::vector<UINT> types;
+    static inline std::vector<std::string> texts;
+};
+
+TEST(UnattendedBoxes, ABoxIsShownOnlyWhereAUserCanSeeIt)
+{
+    struct Case {
+        bool stationVisible, sessionZero, canBeSeen;
+    } cases[] = {
+        {true, false, true},    // an interactive user's desktop
+        {false, false, false},  // a service's own, invisible window station
+        {true, true, false},    // session 0: nobody logs on there
+        {false, true, false},   // LocalSystem's service station
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.canBeSeen, kvil::boxCanBeSeen(c.stationVisible, c.sessionZero))
+            << c.stationVisible << c.sessionZero;
+}
+
+TEST(UnattendedBoxes, AnUnansweredBoxTakesItsDefaultButton)
+{
+    struct Case {
+        UINT style;
+        int button;
+    } cases[] = {
+        {MB_OK, IDOK},
+        {MB_ICONERROR, IDOK},
+        {MB_YESNO | MB_ICONQUESTION, IDYES},
+        {MB_YESNO | MB_DEFBUTTON2, IDNO},
+        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL},
+        {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL},
+        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON2, IDRETRY},
+        {MB_RETRYCANCEL | MB_DEFBUTTON3, IDRETRY},  // no third button: the first
+        {MB_CANCELTRYCONTINUE | MB_DEFBUTTON3, IDCONTINUE},
+        {MB_OK | MB_DEFBUTTON4, IDOK},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.button, kvil::defaultButton(c.style)) << std::hex << c.style;
+}
+
+TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswerCounts)
+{
+    HiddenWindowStation hidden;
+    MSIHANDLE session = package.open();
+
+    // No answer from the installer (a silent installation): the default, Yes.
+    ActionRun unanswered = runAction(logAndAsk, session, {IDNO}, &hidden);
+    EXPECT_CLEAN(unanswered);
+    EXPECT_TRUE(unanswered.boxes.empty()) << "a box on an invisible window station";
+    EXPECT_TRUE(log.containsError("Go on?"));
+    EXPECT_TRUE(log.contains("Message box \"caKVILTest\" not shown: no user can see this "
+                             "process's windows. Its text follows as an error message to the "
+                             "installer."));
+    EXPECT_EQ(std::to_string(IDYES), package.get("ANSWER"));
+
+    // An interface that shows the message: its button is the answer.
+    AnsweringInstaller::reply = IDNO;
+    MsiSetExternalUIA(AnsweringInstaller::answer, INSTALLLOGMODE_ERROR, nullptr);
+    ActionRun answered = runAction(logAndAsk, session, {}, &hidden);
+    EXPECT_TRUE(answered.boxes.empty());
+    EXPECT_EQ(std::to_string(IDNO), package.get("ANSWER"));
+    ASSERT_EQ(1u, AnsweringInstaller::types.size());
+    EXPECT_EQ(INSTALLMESSAGE_ERROR | MB_YESNO | MB_ICONQUESTION, AnsweringInstaller::types[0]);
+    EXPECT_EQ("Go on?", AnsweringInstaller::texts[0]);
 }
 
 TEST_F(InstallerAccess, HygieneCheckCatchesALeakedHandle)

@@ -374,6 +374,25 @@ TEST_F(SystemCheck, MissingLibraryStopsTheInstallationAtEveryUiLevel)
     EXPECT_FALSE(exists(workFolder()));
 }
 
+// An installation started by a service: the same failure reaches the
+// installer as an error message, and the action still returns.
+TEST_F(SystemCheck, WhereNobodyCanSeeABoxTheMissingLibraryIsAnInstallerError)
+{
+    HiddenWindowStation hidden;
+    const std::string folder = scratch / "empty";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ActionRun run = runAction(caKVILSystemCheck,
+                              package.property("SUPPORTDIR", folder).property("UILevel", "2").open(),
+                              {}, &hidden);
+    EXPECT_EQ(1603u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(run.boxes.empty()) << "a box on an invisible window station";
+    EXPECT_TRUE(log.containsError("Failed to load library " + folder + "\\KVIL64.dll"));
+    EXPECT_TRUE(log.contains("Message box \"caKVILSystemCheck\" not shown: no user can see this "
+                             "process's windows. Its text follows as an error message to the "
+                             "installer."));
+}
+
 TEST_F(SystemCheck, EmptySupportFolderIsAFailedLoad)
 {
     ActionRun run = runAction(caKVILSystemCheck, package.open());

@@ -13,13 +13,13 @@ namespace {
 UINT __stdcall bindAndReport(MSIHANDLE handle)
 {
     kvil::Installer installer(handle);
-    kvil::VendorLibrary library(installer.property("SUPPORTDIR"));
+    kvil::VendorLibrary library(installer, installer.property("SUPPORTDIR"));
     if (!library.loaded()) {
         library.reportLoadFailure("caKVILBindTest");
         return ERROR_INSTALL_FAILURE;
     }
     if (!library.function<GetSystemIdFn>("GetSystemId")) {
-        kvil::VendorLibrary::reportMissingFunction("caKVILBindTest", "GetSystemId");
+        library.reportMissingFunction("caKVILBindTest", "GetSystemId");
         return ERROR_INSTALL_FAILURE;
     }
     return ERROR_SUCCESS;

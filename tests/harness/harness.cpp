@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <algorithm>
 #include <thread>
 
 namespace test {
@@ -286,6 +287,12 @@ bool InstallerLog::contains(const std::string& line) const
             return true;
     }
     return false;
+}
+
+bool InstallerLog::containsError(const std::string& line) const
+{
+    const std::vector<std::string> all = lines();
+    return std::find(all.begin(), all.end(), "1:" + line) != all.end();
 }
 
 void InstallerLog::clear()
@@ -587,10 +594,14 @@ LRESULT CALLBACK answerMessageBox(int code, WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers)
+ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers,
+                    const HiddenWindowStation* station)
 {
     ActionRun run;
     std::thread worker([&] {
+        // Before the hook: a thread with hooks or windows cannot change desktops.
+        if (station && !SetThreadDesktop(station->openDesktop()))
+            ADD_FAILURE() << "SetThreadDesktop failed with " << GetLastError();
         BoxScript script;
         script.answers = answers;
         currentScript = &script;
@@ -605,6 +616,33 @@ ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers)
     worker.join();
     run.vendorLibraryLoaded = GetModuleHandleA("KVIL64.dll") != nullptr;
     return run;
+}
+
+HiddenWindowStation::HiddenWindowStation()
+{
+    previous_ = GetProcessWindowStation();
+    station_ = CreateWindowStationA("kviltest-hidden", 0, WINSTA_ALL_ACCESS, nullptr);
+    if (!station_ || !SetProcessWindowStation(station_)) {
+        ADD_FAILURE() << "no hidden window station: " << GetLastError();
+        return;
+    }
+    desktop_ = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (!desktop_)
+        ADD_FAILURE() << "no desktop on the hidden window station: " << GetLastError();
+}
+
+HDESK HiddenWindowStation::openDesktop() const
+{
+    return OpenDesktopA("Default", 0, FALSE, GENERIC_ALL);
+}
+
+HiddenWindowStation::~HiddenWindowStation()
+{
+    SetProcessWindowStation(previous_);
+    if (desktop_)
+        CloseDesktop(desktop_);
+    if (station_)
+        CloseWindowStation(station_);
 }
 
 // ---------------------------------------------------------------- Windows release

@@ -83,6 +83,8 @@ public:
     ~InstallerLog();
     std::vector<std::string> lines() const;
     bool contains(const std::string& line) const;
+    // The line came as an error message (INSTALLMESSAGE_ERROR).
+    bool containsError(const std::string& line) const;
     void clear();
 };
 
@@ -148,8 +150,30 @@ struct ActionRun {
 
 // Calls the export on a worker thread that answers message boxes with the
 // scripted buttons (IDYES, IDNO, IDOK...; OK/No when the script runs out) and
-// counts the MSI handles left open on that thread.
-ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers = {});
+// counts the MSI handles left open on that thread. With a station, the worker
+// runs on a desktop of it.
+class HiddenWindowStation;
+ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers = {},
+                    const HiddenWindowStation* station = nullptr);
+
+// For the length of a test the process's window station is one that no user
+// sees, as in session 0 or a service's station: a box there would wait
+// forever for an answer. Actions run with runAction(..., &station) run on a
+// desktop of it; the harness's hook still notices (and answers) any box.
+class HiddenWindowStation {
+public:
+    HiddenWindowStation();
+    ~HiddenWindowStation();
+    HiddenWindowStation(const HiddenWindowStation&) = delete;
+    HiddenWindowStation& operator=(const HiddenWindowStation&) = delete;
+    // A new handle each time: a thread's desktop handle goes when it ends.
+    HDESK openDesktop() const;
+
+private:
+    HWINSTA previous_ = nullptr;
+    HWINSTA station_ = nullptr;
+    HDESK desktop_ = nullptr;
+};
 
 // Every action call must leave no MSI handle open and the vendor library
 // unloaded.
