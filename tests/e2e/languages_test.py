@@ -109,6 +109,7 @@ class FullInterfaceLanguages(unittest.TestCase):
         # feature table's order.
         folder = machine.drive / "kvildemo"
         recorded = (folder / "full.summary.rtf").read_bytes()
+        self.assertEqual(re.findall(rb"\\fcharset\d+", recorded), [charset.encode()])
         installed = {f.stem for f in (machine.drive / "Program Files/Tavrin/SysMgt").glob("*.txt")}
         table = string_table(text_file)
         titles = [table[number] for key, number in TITLE_IDS.items() if number and key in installed]
