@@ -2,6 +2,7 @@
 """Builds the demo package from the build's bin folder.
 
   build-package.py BIN OUT [--version 9.1.0] [--profile package/profiles/default.ini]
+                   [--language 1033|1031|1041] [--record-summary]
 
 wixl compiles demo.wxs with the packager's fragment kvilmsi64-actions.wxi;
 msibuild then adds what wixl cannot express: the custom action types, the
@@ -102,6 +103,24 @@ DIALOG = {
 }
 
 
+# The package's own texts in each language it can be built in (ProductLanguage,
+# the database code page, SummaryText1..4). English is the text of demo.wxs.
+LANGUAGES = {
+    "1031": ("1252", {
+        "SummaryText1": "Orvessa Server Administrator <product-version> wird installiert in:",
+        "SummaryText2": "Diese Funktionen werden installiert:",
+        "SummaryText3": "Diese Funktionen werden entfernt:",
+        "SummaryText4": "Die Voraussetzungsprüfung wurde vor dieser Installation nicht ausgeführt.",
+    }),
+    "1041": ("932", {
+        "SummaryText1": "Orvessa Server Administrator <product-version> のインストール先:",
+        "SummaryText2": "次の機能がインストールされます:",
+        "SummaryText3": "次の機能が削除されます:",
+        "SummaryText4": "このインストールの前に前提条件チェッカーが実行されていません。",
+    }),
+}
+
+
 class Builder:
     def __init__(self, out):
         self.out = out
@@ -190,6 +209,27 @@ def write_idt(work, table, header, rows):
     (work / f"{table}.idt").write_text(header + "".join("\t".join(r) + "\n" for r in rows))
 
 
+def localise(builder, msi, work, language):
+    """Makes the package one of LANGUAGE: its ProductLanguage, the database's
+    code page (which the engine decodes every string with) and its texts."""
+    codepage, texts = LANGUAGES[language]
+    (work / "_ForceCodepage.idt").write_text(f"\n\n{codepage}\t_ForceCodepage\n")
+    builder.run(f"setting the code page {codepage}", "msibuild", msi, "-i", "_ForceCodepage.idt", cwd=work)
+    builder.sql(msi, f"setting the language {language}",
+                f"UPDATE `Property` SET `Value`='{language}' WHERE `Property`='ProductLanguage'")
+    for name, text in texts.items():
+        builder.sql(msi, f"translating {name}", f"UPDATE `Property` SET `Value`='{text}' WHERE `Property`='{name}'")
+
+
+def record_summary(builder, msi):
+    """Sequences RecordSummaryText (kvilsupport.dll) between the summary action
+    and the dialog: a run given KVILDEMO_SUMMARYFILE gets the summary's bytes."""
+    builder.sql(msi, "adding RecordSummaryText", "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                "VALUES ('RecordSummaryText', 1, 'KVILSUPPORT', 'RecordSummaryText')")
+    builder.sql(msi, "sequencing RecordSummaryText", "INSERT INTO `InstallUISequence` (`Action`, `Condition`, "
+                "`Sequence`) VALUES ('RecordSummaryText', 'KVILDEMO_SUMMARYFILE', 1245)")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("bin", type=pathlib.Path)
@@ -197,6 +237,8 @@ def main():
     parser.add_argument("--version", default="9.1.0")
     parser.add_argument("--profile", type=pathlib.Path, default=HERE / "profiles" / "default.ini")
     parser.add_argument("--name", default="orvessa-demo.msi")
+    parser.add_argument("--language", choices=["1033", *LANGUAGES], default="1033")
+    parser.add_argument("--record-summary", action="store_true")
     args = parser.parse_args()
     out = args.out.resolve()
     out.mkdir(parents=True, exist_ok=True)
@@ -258,6 +300,10 @@ def main():
         (work / f"{table}.idt").write_text(text)
     for table in ("ISSetupFile", "Condition", "Dialog", "Control", "ControlEvent"):
         builder.run(f"importing {table}", "msibuild", msi, "-i", f"{table}.idt", cwd=work)
+    if args.language != "1033":
+        localise(builder, msi, work, args.language)
+    if args.record_summary:
+        record_summary(builder, msi)
     print(msi)
 
 

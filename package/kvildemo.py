@@ -34,7 +34,7 @@ class Machine:
     """One Wine prefix below WORK, in which the demo package is installed."""
 
 
-    def __init__(self, build, work):
+    def __init__(self, build, work, env=None):
         self.build = pathlib.Path(build).resolve()
         self.work = pathlib.Path(work).resolve()
         self.work.mkdir(parents=True, exist_ok=True)
@@ -45,6 +45,8 @@ class Machine:
         # logged as a success and shows only there (see msiexec below).
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all,err+msi",
                         LC_ALL="C.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
+        # E.g. LC_ALL/LANG of a Japanese system: Wine takes the ANSI code page from them.
+        self.env.update(env or {})
 
     def step(self, description, *command, check=True, timeout=RUN_TIMEOUT, attempts=1):
         for attempt in range(attempts):
@@ -97,10 +99,11 @@ class Machine:
     def close(self):
         self.step("stopping the wineserver", "wineserver", "-k", check=False)
 
-    def package(self, name="orvessa-demo.msi", version="9.1.0", profile=None):
-        """Builds a demo package into the prefix's C:\\kvildemo; returns its Windows path."""
+    def package(self, name="orvessa-demo.msi", version="9.1.0", profile=None, options=()):
+        """Builds a demo package into the prefix's C:\\kvildemo; returns its Windows path.
+        OPTIONS go to build-package.py as they are (e.g. --language 1041)."""
         args = [sys.executable, ROOT / "package" / "build-package.py", self.build / "bin", self.work,
-                "--name", name, "--version", version]
+                "--name", name, "--version", version, *options]
         if profile:
             args += ["--profile", profile]
         self.step(f"building the package {name}", *args)

@@ -7,9 +7,11 @@
 #   xvfb                        xvfb-run, Xvfb       xauth                       xvfb-run's cookie
 #   msitools, wixl              msiinfo, msibuild, wixl                          googletest  the test framework
 #   imagemagick                 import (the screenshot of the full-interface run); python3 (fresh machine) runs the package scripts
+#   locales, fonts-vlgothic     the Japanese full-interface run: Wine takes the ANSI code page (932) from
+#                               the ja_JP.UTF-8 locale, and the dialog needs a font with Japanese glyphs
 # Packages named as arguments are installed too (the benchmark adds gnuplot-nox).
 set -e
-packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick $*"
+packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick locales fonts-vlgothic $*"
 missing=""
 for package in $packages; do
   # A removed package whose configuration files remain still answers dpkg -s;
@@ -22,6 +24,17 @@ if [ -n "$missing" ]; then
   log=$(mktemp /tmp/kvil-install-deps.XXXXXX.log)
   if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing; } >"$log" 2>&1; then
     echo "install-deps: installing$missing failed; the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+  fi
+fi
+# The locale of a Japanese system, generated once.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  echo "Generating the locale ja_JP.UTF-8"
+  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  log=$(mktemp /tmp/kvil-locale-gen.XXXXXX.log)
+  if ! locale-gen >"$log" 2>&1; then
+    echo "install-deps: locale-gen failed; the end of $log:" >&2
     tail -n 40 "$log" >&2
     exit 1
   fi
