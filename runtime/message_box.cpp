@@ -42,10 +42,11 @@ bool windowStationVisible()
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// Likewise a session that cannot be read counts as session 0.
 bool inSessionZero()
 {
     DWORD session = 0;
-    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
+    return !ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0;
 }
 
 // The box's text as an installer error message with the box's buttons, icon

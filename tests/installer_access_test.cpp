@@ -135,7 +135,7 @@ TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswer
     // No answer from the installer (a silent installation): the default, Yes.
     ActionRun unanswered = runAction(logAndAsk, session, {IDNO}, &hidden);
     EXPECT_CLEAN(unanswered);
-    EXPECT_TRUE(unanswered.boxes.empty()) << "a box on an invisible window station";
+    EXPECT_EQ(0, unanswered.windowsCreated) << "a window on an invisible window station";
     EXPECT_TRUE(log.containsError("Go on?"));
     EXPECT_TRUE(log.contains("Message box \"caKVILTest\" not shown: no user can see this "
                              "process's windows. Its text follows as an error message to the "
@@ -146,7 +146,7 @@ TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswer
     AnsweringInstaller::reply = IDNO;
     MsiSetExternalUIA(AnsweringInstaller::answer, INSTALLLOGMODE_ERROR, nullptr);
     ActionRun answered = runAction(logAndAsk, session, {}, &hidden);
-    EXPECT_TRUE(answered.boxes.empty());
+    EXPECT_EQ(0, answered.windowsCreated) << "a window on an invisible window station";
     EXPECT_EQ(std::to_string(IDNO), package.get("ANSWER"));
     ASSERT_EQ(1u, AnsweringInstaller::types.size());
     EXPECT_EQ(INSTALLMESSAGE_ERROR | MB_YESNO | MB_ICONQUESTION, AnsweringInstaller::types[0]);

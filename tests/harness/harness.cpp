@@ -545,6 +545,7 @@ struct BoxScript {
     std::vector<int> answers;
     std::vector<MessageBoxSeen> seen;
     std::set<HWND> answered;
+    int windowsCreated = 0;
 };
 
 thread_local BoxScript* currentScript = nullptr;
@@ -562,6 +563,8 @@ bool iconIs(HWND box, LPCSTR standardIcon)
 
 LRESULT CALLBACK answerMessageBox(int code, WPARAM wParam, LPARAM lParam)
 {
+    if (code == HCBT_CREATEWND && currentScript)
+        ++currentScript->windowsCreated;
     if (code == HCBT_ACTIVATE && currentScript) {
         HWND box = reinterpret_cast<HWND>(wParam);
         char className[32] = {};
@@ -612,6 +615,7 @@ ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers,
         UnhookWindowsHookEx(hook);
         currentScript = nullptr;
         run.boxes = script.seen;
+        run.windowsCreated = script.windowsCreated;
     });
     worker.join();
     run.vendorLibraryLoaded = GetModuleHandleA("KVIL64.dll") != nullptr;

@@ -146,6 +146,8 @@ struct ActionRun {
     UINT leakedHandles = 0;
     bool vendorLibraryLoaded = false;
     std::vector<MessageBoxSeen> boxes;
+    // Every window the action created (a box is several).
+    int windowsCreated = 0;
 };
 
 // Calls the export on a worker thread that answers message boxes with the
@@ -166,7 +168,8 @@ public:
     ~HiddenWindowStation();
     HiddenWindowStation(const HiddenWindowStation&) = delete;
     HiddenWindowStation& operator=(const HiddenWindowStation&) = delete;
-    // A new handle each time: a thread's desktop handle goes when it ends.
+    // A new handle each time: Wine closes a thread's desktop handle when the
+    // thread ends.
     HDESK openDesktop() const;
 
 private:
