@@ -83,7 +83,8 @@ START = re.compile(r"Action start [\d:]+: ([\w.]+?)\.\s*$")
 ENDED = re.compile(r"Action ended [\d:]+: ([\w.]+?)\. Return value (-?\d+)\.?\s*$")
 ANNOUNCE = re.compile(r"Action [\d:]+: ([\w.]+?)\.(.*)$")
 CA_ERROR = re.compile(r"CustomAction (\S+) returned actual error code (\d+)")
-SCHEDULED_OP = re.compile(r"Executing op: CustomAction(Schedule|Rollback)\(Action=([^,)]+)")
+SCHEDULED_OP = re.compile(r"Executing op: CustomAction(Schedule|Rollback)\(Action=([^,)]+),ActionType=(\d+)")
+ROLLBACK_TYPE = 0x100   # the custom action type bit of a rollback action
 ROLLBACK_OP = re.compile(r"Rollback: (\S+)\s*$")
 PROPERTY = re.compile(r"Property\(([SC])\): (\w+) = (.*)$")
 PROPERTY_CHANGE = re.compile(r"PROPERTY CHANGE: (Adding|Modifying|Deleting) (\w+) property\..*?"
@@ -169,11 +170,18 @@ class Log:
                     # An operation of the installation script (Windows logs no
                     # start and end for those).
                     current = self._script_run(m[1], stack, rollback)
-            elif (m := ROLLBACK_OP.match(text)) and not engine:
-                rollback = True
-                current = self._script_run(m[1], stack, rollback)
+            elif ROLLBACK_OP.match(text) and not engine:
+                # Windows names each action it rolls back past; an action runs
+                # only where a rollback operation follows.
+                rollback = self.rolled_back = True
+                current = None
             elif engine and (m := SCHEDULED_OP.search(text)):
-                if current is None or current.name != m[2]:
+                if m[1] == "Schedule" and int(m[3]) & ROLLBACK_TYPE:
+                    # The script only records a rollback action here.
+                    if current and current.name == m[2] and not current.lines:
+                        self._drop(current)
+                    current = None
+                elif current is None or current.name != m[2]:
                     current = self._script_run(m[2], stack, rollback or m[1] == "Rollback")
             elif m := PROPERTY.match(text):
                 (server if m[1] == "S" else client)[m[2]] = m[3].rstrip()
@@ -202,6 +210,9 @@ class Log:
             elif text.strip() and not ENGINE_LINES.match(text) and current:
                 current.lines.append(text.strip())
         self.open_at_end = stack
+        if stack and current and current not in stack:
+            # Windows' script operations have no end line of their own.
+            self.open_at_end = stack + [current]
         # The server's list is the installation's; the client's fills what the
         # server lacks (properties of the user-interface sequence).
         if server or client:
@@ -222,6 +233,11 @@ class Log:
         run = ActionRun(name, "rollback" if rollback else "script", stack[-1] if stack else None)
         self.runs.append(run)
         return run
+
+    def _drop(self, run):
+        self.runs.remove(run)
+        if run.parent:
+            run.parent.children -= 1
 
     def failure(self, value):
         """Whether a logged return value means failure (Wine logs 0, Windows 3)."""
@@ -266,6 +282,10 @@ def decode(raw):
 # The sections of the report. Each returns its lines and adds what it could
 # not find to missing.
 
+def engine(log):
+    return "Windows'" if log.engine == "Windows" else "Wine's"
+
+
 def machine_section(log, missing):
     p = log.properties
     lines = ["The machine"]
@@ -288,8 +308,6 @@ def machine_section(log, missing):
     releases = log.found(r"Prereqcheck: The server has Windows \d+ OS\.") + log.found(r"This is 1\dg server")
     lines.append("  Windows release and server flags: " + (", ".join(flags) or "none in the log")
                  + (f" ({'; '.join(releases)})" if releases else ""))
-    if not flags and not log.property_source:
-        missing.append("the properties (neither the property list at the end nor property changes)")
     words = dict(VERDICTS)
     said = [line for line in log.stripped if line in words]
     if said:
@@ -331,9 +349,10 @@ def feature_work(log):
                         work[feature] = (work[feature] + ", then rolled back") if feature in work else "rolled back"
                 else:
                     work.setdefault(feature, "installed" if verb == "Installing" else "removed")
-        if log.failed(run) and run.phase == "script" and failing_feature(run):
+        if failing_feature(run) and (log.failed(run) or run in log.open_at_end):
             verb, feature = failing_feature(run)
-            work[feature] = f"{'installing' if verb == 'Installing' else 'removing'} it failed"
+            doing = "installing" if verb == "Installing" else "removing"
+            work[feature] = f"{doing} it failed" if log.failed(run) else f"{doing} it when the log ends"
     return work
 
 
@@ -342,13 +361,16 @@ def features_section(log, missing, outcome):
     work = feature_work(log)
     lines = ["Features (disposition from the qualification, why, and what the run did with each)"]
     published = any(s in p for s in STATUS)
+    if not published and not work and not set(FEATURES) & set(log.feature_states):
+        return lines + ["  none of the product's features appears in the log"]
     for feature, status_property in zip(FEATURES, STATUS):
         status = p.get(status_property, "")
         why = reasons(log, feature, status)
         disposition = DISPOSITIONS.get(status, "not published")
         if feature in log.feature_states:
             installed, request, action = log.feature_states[feature]
-            final = f"was {installed}, requested {request}, action {action}"
+            final = f"action {action} (was {installed}, request {request})" + (
+                f"; {work[feature]}" if feature in work else "")
         elif feature in work:
             final = work[feature]
         elif outcome == "stopped":
@@ -393,7 +415,7 @@ def phases_section(log):
 
 def actions_section(log):
     meaning = "1 success, 0 failure" if log.engine == "Wine" else "1 success, 3 failure, 2 cancelled"
-    lines = [f"Custom actions in order (return values as {log.engine}'s installer logs them: {meaning})"]
+    lines = [f"Custom actions in order (return values as {engine(log)} installer logs them: {meaning})"]
     groups = [("immediate", "immediate"), ("scheduled", "scheduled for the installation script"),
               ("script", "in the installation script"), ("rollback", "rollback")]
     for phase, title in groups:
@@ -500,11 +522,11 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None):
             lines += ["  Its last lines:"] + ["    " + l for l in run.lines[-6:]] if run.lines else []
     lines = [l for l in lines if l]
     status = log.status
-    told = "" if status is not None else " (from msiexec)"
-    if status is None and exit_status is not None:
-        status = windows_status(exit_status)
     if status is not None:
-        lines.append(f"  Exit status: {describe(status)}{told}")
+        lines.append(f"  Exit status in the log: {describe(status)}")
+    elif exit_status is not None:
+        status = windows_status(exit_status)
+        lines.append(f"  msiexec's exit status: {describe(status)}")
     else:
         lines.append("  Exit status: not in the log" + (" (Wine's log does not give it)"
                                                         if log.engine == "Wine" else ""))
@@ -522,6 +544,8 @@ def restart(log, status):
         return "asked for (REBOOT = Force)"
     if p.get("REBOOT", "").upper() == "SUPPRESS":
         return "not asked for (REBOOT = Suppress)"
+    if not p:
+        return "not known (the log holds no property)"
     return "not asked for in the log (neither CP_KVREBOOT nor REBOOT is set)"
 
 
@@ -556,7 +580,7 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
     runs = log.runs
     lines = []
     if source:
-        lines.append(f"Log: {source} ({log.engine}'s installer, {log.encoding}, {len(log.lines)} lines)")
+        lines.append(f"Log: {source} ({engine(log)} installer, {log.encoding}, {len(log.lines)} lines)")
     product = log.product or "not named in the log"
     version = log.properties.get("ProductVersion")
     action = "removal" if log.properties.get("REMOVE", "").upper() == "ALL" else log.properties.get(
@@ -580,7 +604,8 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
     lines.append("")
     lines += outcome_section(log, missing, exit_status, stop_messages)
     if log.property_source is None:
-        missing.append("the property list at the end of the log (cut short?)")
+        missing.append("the installer's properties (no property list at the end, no property change: "
+                       "cut short?)")
     if not log.lines:
         missing.insert(0, "any line: the log is empty")
     if missing:
