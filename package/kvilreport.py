@@ -93,7 +93,6 @@ FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);
 STATUS_LINE = re.compile(r"(?:Installation success or error status|MainEngineThread is returning):? (\d+)")
 PRODUCT_MESSAGE = re.compile(r"Product: (.*?) -- (.*)$")
 FEATURE_WORK = re.compile(r"(Installing|Uninstalling) feature (\w+)\s*$")
-ERROR_LINE = re.compile(r"(?:Error|Info) \d{4}\.")
 # Lines of the engine's own bookkeeping, not written by an action.
 ENGINE_LINES = re.compile(r"(=== |Message type: |\d+: .* \d+: |\d+: \S*\s*$|Property\([SC]\): )")
 
@@ -138,8 +137,8 @@ class Log:
         server, client, changed = {}, {}, {}
         for index, raw in enumerate(self.lines):
             line = raw.rstrip("\r\n\x00")
-            engine = ENGINE_PREFIX.match(line)
-            text = line[engine.end():] if engine else line
+            prefix = ENGINE_PREFIX.match(line)
+            text = line[prefix.end():] if prefix else line
             if m := START.match(text):
                 run = ActionRun(m[1], "rollback" if rollback else "immediate", stack[-1] if stack else None)
                 if run.parent and (run.parent.name in SCRIPT_RUNNERS or run.parent.phase == "script"):
@@ -170,12 +169,12 @@ class Log:
                     # An operation of the installation script (Windows logs no
                     # start and end for those).
                     current = self._script_run(m[1], stack, rollback)
-            elif ROLLBACK_OP.match(text) and not engine:
+            elif ROLLBACK_OP.match(text) and not prefix:
                 # Windows names each action it rolls back past; an action runs
                 # only where a rollback operation follows.
                 rollback = self.rolled_back = True
                 current = None
-            elif engine and (m := SCHEDULED_OP.search(text)):
+            elif prefix and (m := SCHEDULED_OP.search(text)):
                 if m[1] == "Schedule" and int(m[3]) & ROLLBACK_TYPE:
                     # The script only records a rollback action here.
                     if current and current.name == m[2] and not current.lines:
@@ -197,7 +196,7 @@ class Log:
                         run.error_code = int(m[2])
                         run.lines.append(text.strip())
                         break
-            elif engine:
+            elif prefix:
                 if m := STATUS_LINE.search(text):
                     self.status = int(m[1])
                 if m := PRODUCT_MESSAGE.search(text):
