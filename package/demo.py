@@ -54,6 +54,7 @@ def report(machine, run, profile, package_file):
     print("\n".join(kvilreport.report(log, exit_status=run.status, journal=machine.journal(),
                                      stop_messages=stop_messages(package_file))))
     ran = [a for a in kvildemo.EXPORTS if any(r.name == a for r in log.runs)]
+    print()
     print(f"Exports of KVILMSI64.def in this run: {len(ran)} of {len(kvildemo.EXPORTS)}")
     for box in run.boxes():
         print(f"Message box answered: {box[0]}: {box[1]}")

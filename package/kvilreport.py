@@ -460,9 +460,12 @@ def outcome_of(log):
 
 
 def stop_message(run, messages):
+    """The stop's text: from the log, else from the package's messages."""
     if run.said:
         return run.said[-1]
-    return (messages or {}).get(run.name)
+    if run.name in (messages or {}):
+        return f"{messages[run.name]} (the package's text; the log does not hold it)"
+    return None
 
 
 def outcome_section(log, missing, exit_status=None, stop_messages=None):

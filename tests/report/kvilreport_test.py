@@ -71,7 +71,7 @@ CASES = [
         "  msiexec's exit status: 1603 (fatal error during installation)",
     ]),
     ("wine-stopped-older-model.log", {"stop_messages": STOPS}, [
-        "  Its message: " + STOPS["StopOlderSystem"],
+        "  Its message: " + STOPS["StopOlderSystem"] + " (the package's text; the log does not hold it)",
     ]),
     ("wine-failed-rolled-back.log", {"exit_status": 67}, [
         "  IWS      selectable -> installing it failed, then rolled back",
