@@ -255,6 +255,10 @@ class Log:
     def custom_runs(self):
         return [r for r in self.runs if r.name not in STANDARD_ACTIONS]
 
+    def command_runs(self):
+        """The command phases that ran, in the installation script or its rollback."""
+        return [r for r in self.runs if r.name in PHASES and r.phase in ("script", "rollback")]
+
 
 def read(path):
     """The log at path as a Log; OSError when the file cannot be read."""
@@ -337,9 +341,7 @@ def feature_work(log):
     """{feature: what the command phases did with it} from the runs of the
     installation script and of its rollback."""
     work = {}
-    for run in log.runs:
-        if run.name not in PHASES or run.phase not in ("script", "rollback"):
-            continue
+    for run in log.command_runs():
         for line in run.lines:
             if m := FEATURE_WORK.match(line):
                 verb, feature = m.groups()
@@ -350,12 +352,11 @@ def feature_work(log):
                     work.setdefault(feature, "installed" if verb == "Installing" else "removed")
         if failing_feature(run) and (log.failed(run) or run in log.open_at_end):
             verb, feature = failing_feature(run)
-            doing = "installing" if verb == "Installing" else "removing"
-            work[feature] = f"{doing} it failed" if log.failed(run) else f"{doing} it when the log ends"
+            work[feature] = f"{doing(verb)} it failed" if log.failed(run) else f"{doing(verb)} it when the log ends"
     return work
 
 
-def features_section(log, missing, outcome):
+def features_section(log, outcome):
     p = log.properties
     work = feature_work(log)
     lines = ["Features (disposition from the qualification, why, and what the run did with each)"]
@@ -374,7 +375,7 @@ def features_section(log, missing, outcome):
             final = work[feature]
         elif outcome == "stopped":
             final = "nothing done (the installation stopped)"
-        elif any(r.name in PHASES and r.phase == "script" for r in log.runs):
+        elif any(r.phase == "script" for r in log.command_runs()):
             final = "left as it was"
         else:
             final = "not known (no command phase in the log)"
@@ -392,11 +393,17 @@ def failing_feature(run):
     return None
 
 
+def doing(verb):
+    return "installing" if verb == "Installing" else "removing"
+
+
+def last_lines(run):
+    return ["  Its last lines:"] + ["    " + line for line in run.lines[-6:]] if run.lines else []
+
+
 def phases_section(log):
     lines = ["Command phases by feature"]
-    for run in log.runs:
-        if run.name not in PHASES or run.phase not in ("script", "rollback"):
-            continue
+    for run in log.command_runs():
         installing = [m[2] for l in run.lines if (m := FEATURE_WORK.match(l)) and m[1] == "Installing"]
         removing = [m[2] for l in run.lines if (m := FEATURE_WORK.match(l)) and m[1] == "Uninstalling"]
         install, remove = PHASES[run.name]
@@ -491,14 +498,10 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None):
             lines.append(f"Outcome: FAILED in {run.name}{where}")
             feature = failing_feature(run)
             if feature:
-                doing = "installing" if feature[0] == "Installing" else "removing"
-                phase = PHASES.get(run.name, ("", ""))[0 if doing == "installing" else 1]
-                lines.append(f"  It was {doing} the feature {feature[1]}" + (f" (phase {phase})" if phase else ""))
-            if run.lines:
-                lines.append("  Its last lines:")
-                lines += ["    " + line for line in run.lines[-6:]]
-            else:
-                lines.append("  It wrote no lines of its own into the log")
+                phase = PHASES.get(run.name, ("", ""))[feature[0] != "Installing"]
+                lines.append(f"  It was {doing(feature[0])} the feature {feature[1]}"
+                             + (f" (phase {phase})" if phase else ""))
+            lines += last_lines(run) or ["  It wrote no lines of its own into the log"]
         else:
             lines.append("Outcome: FAILED (the log names no failing action)")
             missing.append("the action that failed")
@@ -519,9 +522,8 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None):
             run = log.open_at_end[-1]
             feature = failing_feature(run)
             if feature:
-                lines.append(f"  {run.name} was {'installing' if feature[0] == 'Installing' else 'removing'}"
-                             f" the feature {feature[1]} when the log ends")
-            lines += ["  Its last lines:"] + ["    " + l for l in run.lines[-6:]] if run.lines else []
+                lines.append(f"  {run.name} was {doing(feature[0])} the feature {feature[1]} when the log ends")
+            lines += last_lines(run)
     lines = [l for l in lines if l]
     status = log.status
     if status is not None:
@@ -579,7 +581,6 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
     messages, for logs that do not hold them."""
     missing = []
     outcome, _ = outcome_of(log)
-    runs = log.runs
     lines = []
     if source:
         lines.append(f"Log: {source} ({engine(log)} installer, {log.encoding}, {len(log.lines)} lines)")
@@ -589,13 +590,13 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         "ACTION", "").lower() or (log.top.name.lower() if log.top else "")
     lines.append(f"Product: {product}" + (f" {version}" if version else "")
                  + (f"; run: {action}" if action else ""))
-    if not any(r.name.startswith("caKVIL") for r in runs):
+    if not any(r.name.startswith("caKVIL") for r in log.runs):
         lines.append("This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.")
         missing.append("any action of KVILMSI64.dll")
     lines.append("")
     lines += machine_section(log, missing)
     lines.append("")
-    lines += features_section(log, missing, outcome)
+    lines += features_section(log, outcome)
     lines.append("")
     lines += phases_section(log)
     lines.append("")
