@@ -6,23 +6,24 @@ what happened, and removes the product again.
   demo.py BUILD [PROFILE]     PROFILE: a name in package/profiles (default) or a file
 """
 import pathlib
-import re
+import subprocess
 import sys
 
 import kvildemo
+import kvilreport
+from msistatus import describe, windows_status
 
-DISPOSITIONS = {"0": "selectable", "1": "selectable (checker code 1)", "2": "shown, not selectable",
-                "3": "hidden"}
-# Log lines of the qualification that explain a disposition, and the features they concern.
-REASONS = [
-    (r"Hiding feature (\w+) since .*", None),
-    (r"Making feature (\w+) unselectable .*", None),
-    (r"Intel card was not detected\.", "INTEL"),
-    (r"Broadcom card was not detected\.", "BRCM"),
-    (r"This is not a 12g server.*", "iVIRK"),
-    (r"Disable the VIRK tools feature", "iVIRK"),
-    (r"WMI not detected.*", "RmtMgmt"),
-    (r"Either WinRM is not detected.*", "RmtMgmt"),
+# What the actions' own steps leave on the machine when a run ends before
+# caKVILFinalize, whose clean-up is the only one that removes all of it: the
+# place (below C:), the files it may hold (None: any), whose steps, and what.
+QUALIFICATION = "the qualification's own steps"
+INSTALLATION = "the installation actions' own steps (the rollback deletes the shared data file only)"
+LEFT_BY_STEPS = [
+    ("Program Files/tempini", {"hwlist.ini"}, QUALIFICATION,
+     "the hardware-list lookup's work folder with its copy of hwlist.ini"),
+    ("users/root/Temp/kviltmpmn", set(), QUALIFICATION, "caKVILCheckTEMP's work folder (CP_TEMPDIR)"),
+    ("tempini", set(), INSTALLATION, "the shared data file's folder"),
+    ("users/root/Temp/kvil100.txt", None, INSTALLATION, "caKVILWriteInfo's copy of the shared data file"),
 ]
 
 
@@ -30,70 +31,70 @@ def progress(number, text):
     print(f"[{number}/5] {text}", flush=True)
 
 
-def reasons(log, feature, status):
-    found = []
-    for pattern, concerns in REASONS:
-        for match in re.finditer(pattern, log):
-            key = match.group(1) if match.groups() else concerns
-            if key == feature and match.group(0) not in found:
-                found.append(match.group(0))
-    if "Enable only console on this system." in log and feature != "IWS" and status == "3":
-        found.append("Enable only console on this system.")
-    return found
+def stop_messages(package_file):
+    """{action: message} of the package's stop actions (type 19), which Wine's
+    log does not show."""
+    table = subprocess.run(["msiinfo", "export", str(package_file), "CustomAction"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True, errors="replace").stdout
+    rows = [line.rstrip("\r").split("\t") for line in table.splitlines()]
+    return {row[0]: row[3] for row in rows if len(row) >= 4 and row[1] == "19"}
 
 
-def report(machine, run, profile):
-    p = run.properties()
+def read_log(run):
+    try:
+        return kvilreport.read(run.log_path)
+    except OSError as error:
+        return kvilreport.Log("", f"no log: {error.strerror}")
+
+
+def report(machine, run, profile, package_file):
     print()
     print(f"Machine profile:   {profile.name}")
-    print(f"System identifier: {p.get('CP_SYSTEMID', '(not set)')}")
-    flags = [f"{n}={p[n]}" for n in ("CP_2012", "CP_2012R2", "CP_2016", "CP_2019", "CP_2022",
-                                     "CP_12GSERVER", "CP_13GSERVER", "CP_14GSERVER", "CP_15GSERVER",
-                                     "CP_16GSERVER", "CP_SUPPORTEDSYSTEM", "CP_TAVRINSERVER") if n in p]
-    print("Windows release and server flags: " + (", ".join(flags) or "(none set)"))
-    print("Features (disposition from the qualification, and why):")
-    for feature, status_property in zip(kvildemo.FEATURES, kvildemo.STATUS):
-        status = p.get(status_property, "")
-        why = reasons(run.log, feature, status)
-        print(f"  {feature:8} {DISPOSITIONS.get(status, 'not published')}" + (f": {'; '.join(why)}" if why else ""))
-    installed = sorted(f.stem for f in (machine.drive / "Program Files/Tavrin/SysMgt").glob("*.txt")
-                       if f.stem in kvildemo.FEATURES)
-    print("Features installed: " + (", ".join(installed) or "(none)"))
-    results = run.results()
-    ran = [f"{a}={results[a]}" for a in kvildemo.EXPORTS if a in results]
-    print(f"Custom actions in the run ({len(ran)}; KVILMSI64.def lists {len(kvildemo.EXPORTS)}; "
-          "1 = success, 0 = failure; rollback actions count when scheduled): "
-          + ", ".join(ran))
-    print("The vendor library was asked to run:")
-    phases = {}
-    for line in machine.journal():
-        command = re.match(r'ExecuteCommands\(.*"[^"]*\\([^"\\]+)", "[^"]*", "(\w+)", (\d+), (\d+)\) = (-?\d+)', line)
-        if command:
-            name, phase, removal, rollback, result = command.groups()
-            phase += " (complete removal)" if removal == "1" else ""
-            phase += " (rollback)" if rollback == "1" else ""
-            phases.setdefault(phase, []).append(name + ("" if result == "0" else f" = {result}"))
-        elif line.startswith(("LaunchAppAndWait", "InstallPNPDevices")):
-            print("  " + line)
-    for phase, files in phases.items():
-        print(f"  ExecuteCommands {phase}: {', '.join(files)}")
+    log = read_log(run)
+    print("\n".join(kvilreport.report(log, exit_status=run.status, journal=machine.journal(),
+                                     stop_messages=stop_messages(package_file))))
+    ran = [a for a in kvildemo.EXPORTS if any(r.name == a for r in log.runs)]
+    print()
+    print(f"Exports of KVILMSI64.def in this run: {len(ran)} of {len(kvildemo.EXPORTS)}")
     for box in run.boxes():
         print(f"Message box answered: {box[0]}: {box[1]}")
+    installed = sorted(f.stem for f in (machine.drive / "Program Files/Tavrin/SysMgt").glob("*.txt")
+                       if f.stem in kvildemo.FEATURES)
+    print("Features installed (their files on the machine): " + (", ".join(installed) or "none"))
+    print(f"Full log: {run.log_path}")
 
 
-def leftovers(machine, temp_folder, when):
-    services = machine.services()
-    registry = machine.registry()
-    files = machine.product_files(temp_folder)
-    print(f"Left {when}:")
-    print("  services: " + (", ".join(services) or "none"))
-    print("  registry keys: " + (", ".join(registry) or "none"))
-    folders = {}
+def folders(files):
+    """'C:/folder (n files)' for each folder of a list of files and empty folders."""
+    found = {}
     for name in files:
         folder = name.rsplit("/", 1)[0] if "." in name.rsplit("/", 1)[-1] else name
-        folders[folder] = folders.get(folder, 0) + (folder != name)
-    print("  files: " + (", ".join(f"C:/{f}" + (f" ({n} files)" if n else "") for f, n in folders.items())
-                         or "none"))
+        found[folder] = found.get(folder, 0) + (folder != name)
+    return [f"C:/{f}" + (f" ({n} file{'s' if n > 1 else ''})" if n else "") for f, n in found.items()]
+
+
+def leftovers(machine, temp_folder, when, finalized):
+    """What the product left. Unless caKVILFinalize ran to the end, what the
+    actions' own steps leave is named as such, apart from anything else."""
+    print(f"Left {when}:")
+    print("  services: " + (", ".join(machine.services()) or "none"))
+    print("  registry keys: " + (", ".join(machine.registry()) or "none"))
+    places = LEFT_BY_STEPS + ([(temp_folder, None, "the demo package's support-file extraction",
+                                "SUPPORTDIR; the rollback or caKVILFinalize empties it")] if temp_folder else [])
+    expected, unexpected = {}, []
+    for name in machine.product_files(temp_folder):
+        for place, allowed, who, what in places if not finalized else []:
+            inside = name == place or name.startswith(place + "/")
+            if inside and (allowed is None or name == place or name.rsplit("/", 1)[-1] in allowed):
+                expected.setdefault(who, {}).setdefault((place, what), []).append(name)
+                break
+        else:
+            unexpected.append(name)
+    for who, found in expected.items():
+        print(f"  left by {who}, as expected when caKVILFinalize has not run:")
+        for (place, what), names in found.items():
+            print(f"    {f'C:/{place}' if names == [place] else ', '.join(folders(names))}: {what}")
+    print(("  not expected: " if expected else "  files: ") + (", ".join(folders(unexpected)) or "none"))
 
 
 def main():
@@ -112,20 +113,20 @@ def main():
         progress(4, "Installing silently: wine msiexec /i orvessa-demo.msi /qn")
         run = machine.msiexec("install", "/i", package, "/qn")
         temp_folder = run.properties().get("SUPPORTDIR", "")[3:].replace("\\", "/")
-        report(machine, run, profile)
-        stops = [a for a in run.started() if a.startswith("Stop")]
-        print(f"Installation: {'succeeded' if run.succeeded else 'stopped (msiexec exit %s)' % run.status}"
-              + (f" by the package's condition {stops[0]} (package/build-package.py lists its message)" if stops else ""))
-        print(f"Full log: {run.log_path}")
+        report(machine, run, profile, machine.work / "orvessa-demo.msi")
         print()
+        finalized = False
         if run.succeeded:
             progress(5, "Removing the product: wine msiexec /x orvessa-demo.msi /qn")
             removal = machine.msiexec("remove", "/x", package, "/qn")
-            print(f"Removal: {'succeeded' if removal.succeeded else 'failed (msiexec exit %s)' % removal.status}"
-                  f"; log: {removal.log_path}")
+            print(f"Removal: {'succeeded' if removal.succeeded else 'failed'}, exit status "
+                  f"{describe(windows_status(removal.status))}; log: {removal.log_path}")
+            if not removal.succeeded:
+                print("\n".join(kvilreport.outcome_section(read_log(removal), [], removal.status)))
+            finalized = removal.succeeded
         else:
             progress(5, "Nothing to remove")
-        leftovers(machine, temp_folder, "after the removal" if run.succeeded else "on the machine")
+        leftovers(machine, temp_folder, "after the removal" if run.succeeded else "on the machine", finalized)
     except kvildemo.StepFailed as failure:
         sys.exit(f"demo: {failure}")
     finally:

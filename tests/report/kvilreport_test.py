@@ -1,0 +1,268 @@
+"""The report from an installation's verbose log (package/kvilreport.py), on
+logs of real demo runs under Wine and on excerpts in Windows' format, plus the
+demo's listing of what a run left. Plain Python: no Wine needed.
+
+  kvilreport_test.py [unittest arguments]
+"""
+import codecs
+import contextlib
+import io
+import pathlib
+import random
+import subprocess
+import sys
+import unittest
+
+PACKAGE = pathlib.Path(__file__).resolve().parents[2] / "package"
+LOGS = pathlib.Path(__file__).resolve().parent / "logs"
+sys.path.insert(0, str(PACKAGE))
+import kvilreport  # noqa: E402
+
+STOPS = {"StopOlderSystem": "This server model is no longer supported by Orvessa Server Administrator. "
+                            "The installation stops."}
+
+
+def report(name, **options):
+    return kvilreport.report(kvilreport.read(LOGS / name), **options)
+
+
+# Each log, how the report is asked for, and lines it must hold as a person reads them.
+CASES = [
+    ("wine-install-success.log", {"exit_status": 0}, [
+        "Product: Orvessa Server Administrator 9.1.0; run: install",
+        "  System identifier: 08FC (from the firmware tables)",
+        "  Windows: VersionNT 603, build 9600, server",
+        '  Support verdict: supported model ("This is supported system."; CP_SUPPORTEDSYSTEM = 1)',
+        "  IWS      selectable -> installed",
+        "  iVIRK    hidden: This is not a 12g server, do not enable ivirk12g for installation -> left as it was",
+        "  RmtMgmt  shown, not selectable: Either WinRM is not detected or HTTPS Listener is not enabled."
+        "SSA should not be installed in typical mode -> left as it was",
+        "  caKVILPreInstall: PreInstall for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, INTEL, BRCM",
+        "  caKVILPostInstall: PostInstall for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, INTEL, BRCM",
+        "  in the installation script: caKVILPreInstall 1, caKVILPostInstall 1, caKVILInstallPNPDrivers 1, "
+        "caKVILRunVCRedist 1, caKVILFinalize 1",
+        "Outcome: succeeded",
+        "  msiexec's exit status: 0 (success)",
+        "  Restart: not asked for (REBOOT = Suppress)",
+    ]),
+    ("wine-removal.log", {}, [
+        "Product: Orvessa Server Administrator 9.1.0; run: removal",
+        "  (the qualification published no disposition in this run: CP_IWSSTATUS ... not set)",
+        "  KVSS     not published -> removed",
+        "  caKVILPreInstall: PreUnInstall for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, INTEL, BRCM",
+        "  in the installation script: caKVILWaitforServiceStop 1, caKVILPreInstall 1, caKVILPostInstall 1, "
+        "caKVILFinalize 1",
+        "Outcome: succeeded",
+        "  Exit status: not in the log (Wine's log does not give it)",
+    ]),
+    ("wine-stopped-older-model.log", {"exit_status": 67}, [
+        "  System identifier: 0287 (from the firmware tables)",
+        '  Support verdict: older model, no longer supported ("This is an older system no longer supported."; '
+        "CP_SUPPORTEDSYSTEM = 2)",
+        "  KVSS     hidden: Making feature KVSS unselectable since it is not supported on this system.; "
+        "Enable only console on this system. -> nothing done (the installation stopped)",
+        "  BRCM     hidden: Broadcom card was not detected.; Enable only console on this system. "
+        "-> nothing done (the installation stopped)",
+        "  none ran (no caKVILPreInstall or caKVILPostInstall in the installation script)",
+        "Outcome: stopped by the package's condition StopOlderSystem (an action of the package that ends "
+        "the installation)",
+        "  Its message: not in the log (Wine's installer does not write it)",
+        "  Nothing was installed: it stopped before the installation script ran",
+        "  msiexec's exit status: 1603 (fatal error during installation)",
+    ]),
+    ("wine-stopped-older-model.log", {"stop_messages": STOPS}, [
+        "  Its message: " + STOPS["StopOlderSystem"] + " (the package's text; the log does not hold it)",
+    ]),
+    ("wine-failed-rolled-back.log", {"exit_status": 67}, [
+        "  IWS      selectable -> installing it failed, then rolled back",
+        "  SI       selectable -> rolled back",
+        "  caKVILPreInstall: PreInstall for IWS; FAILED at IWS",
+        "  caKVILPreInstallRollback: PreInstall with the rollback flag for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, "
+        "INTEL, BRCM",
+        "  in the installation script: caKVILPreInstall 0 FAILED",
+        "Outcome: FAILED in caKVILPreInstall in the installation script",
+        "  It was installing the feature IWS (phase PreInstall)",
+        "    KVIL64: command 2 returned 3",
+        "    KVIL64:  of C:\\Program Files\\tempini\\iws.ini failed with 3",
+        "  Rolled back: yes (caKVILPostInstallRollback 1, caKVILPreInstallRollback 1)",
+        "  msiexec's exit status: 1603 (fatal error during installation)",
+    ]),
+    ("wine-failed-rolled-back.log",
+     {"journal": (LOGS / "wine-failed-journal.txt").read_text().splitlines()}, [
+        "The vendor library was asked to run:",
+        "  ExecuteCommands PreInstall: iws.ini = 3",
+        "  ExecuteCommands PostInstall (rollback): iws.ini, sa.ini, kvsm.ini, wmi.ini, cli.ini, oslog.ini, "
+        "nicint.ini, intel.ini, brcm.ini",
+    ]),
+    ("windows-deferred-failure-utf16.log", {}, [
+        "Product: Orvessa Server Administrator 9.1.0; run: install",
+        "  System identifier: 0A5C (from the registry)",
+        "  Windows release and server flags: CP_2012R2=YES, CP_15GSERVER=YES, CP_SUPPORTEDSYSTEM=1, "
+        "CP_TAVRINSERVER=YES (This is 15g server)",
+        "  iVIRK    hidden: Hiding feature iVIRK since it is not supported on this system.; This is not a 12g "
+        "server, do not enable ivirk12g for installation -> left as it was",
+        "  SI       selectable -> action Local (was Absent, request Local); installing it failed, then rolled back",
+        "  caKVILPreInstall: PreInstall for IWS, SI; FAILED at SI",
+        "  scheduled for the installation script: caKVILPreInstall",
+        "  in the installation script: caKVILPreInstall (error code 1603) FAILED",
+        "  rollback: caKVILPreInstallRollback",
+        "Outcome: FAILED in caKVILPreInstall in the installation script",
+        "  It was installing the feature SI (phase PreInstall)",
+        "    CustomAction caKVILPreInstall returned actual error code 1603 (note this may not be 100% accurate if "
+        "translation happened inside sandbox)",
+        "  Rolled back: yes (caKVILPreInstallRollback)",
+        "  Exit status in the log: 1603 (fatal error during installation)",
+    ]),
+    ("windows-stopped-ansi.log", {}, [
+        '  Support verdict: older model, no longer supported ("This is an older system no longer supported."; '
+        "CP_SUPPORTEDSYSTEM = 2)",
+        "  immediate: caKVILCheckTEMP 1, caKVILSystemCheck 1, caKVILPreReqCheckNode 1, StopOlderSystem 3 FAILED",
+        "Outcome: stopped by the package's condition StopOlderSystem (an action of the package that ends "
+        "the installation)",
+        "  Its message: " + STOPS["StopOlderSystem"],
+        "  Exit status in the log: 1603 (fatal error during installation)",
+    ]),
+    ("windows-other-product.log", {}, [
+        "Product: Quenby Notes 4.2.0; run: install",
+        "This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.",
+        "  none of the product's features appears in the log",
+        "Outcome: succeeded",
+        "Not found in the log: any action of KVILMSI64.dll; the system identifier (the system check's lines and "
+        "CP_SYSTEMID); the support verdict of the system check",
+    ]),
+]
+
+
+class Report(unittest.TestCase):
+    def test_the_lines_a_person_reads(self):
+        for name, options, expected in CASES:
+            lines = report(name, **options)
+            for line in expected:
+                with self.subTest(log=name, options=sorted(options), line=line):
+                    self.assertIn(line, lines)
+
+    def test_a_log_cut_short_says_where_it_ends(self):
+        wine = (LOGS / "wine-failed-rolled-back.log").read_bytes()
+        cut = wine[:wine.index(b"KVIL64: command 2 returned 3") + 30]
+        windows = (LOGS / "windows-deferred-failure-utf16.log").read_bytes()
+        odd = windows[:windows.index("Installing feature SI".encode("utf-16-le")) + 47]  # an odd byte count
+        for name, raw, expected in [
+            ("Wine", cut, ["Outcome: not known: the log ends before the installation did (it ends inside "
+                           "caKVILPreInstall)",
+                           "  caKVILPreInstall was installing the feature IWS when the log ends",
+                           "    KVIL64: command 2 returned 3"]),
+            ("UTF-16", odd, ["Outcome: not known: the log ends before the installation did (it ends inside "
+                             "caKVILPreInstall)",
+                             "  caKVILPreInstall was installing the feature SI when the log ends",
+                             "  SI       selectable -> action Local (was Absent, request Local); installing it when "
+                             "the log ends"]),
+        ]:
+            lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(raw)))
+            for line in expected:
+                with self.subTest(log=name, line=line):
+                    self.assertIn(line, lines)
+            with self.subTest(log=name):
+                self.assertTrue(lines[-1].startswith("Not found in the log: the end of the installation"), lines[-1])
+
+    def test_never_fails_on_a_log_cut_anywhere_or_on_rubbish(self):
+        rubbish = [b"", codecs.BOM_UTF16_LE, b"\xff\xfe\x00", bytes(range(256)) * 20,
+                   b"Action ended 1:00:00: INSTALL. Return value 3.\n" * 3,
+                   b"Action start 1:00:00: caKVILPreInstall.\nInstalling feature \n",
+                   b"Rollback: x\nAction 1:00:00: Rollback.\n" + b"x" * 100000,
+                   b"MSI (s) (3C:40) [10:21:04:473]: Executing op: CustomActionSchedule(Action=,ActionType=x)\n"]
+        random.seed(19)
+        for log in sorted(LOGS.glob("*.log")):
+            raw = log.read_bytes()
+            rubbish += [raw[:cut] for cut in range(0, len(raw), 997)]
+            rubbish.append(bytes(b if random.random() > 0.01 else random.randrange(256) for b in raw))
+        for raw in rubbish:
+            with self.subTest(start=raw[:40], size=len(raw)):
+                lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(raw)), exit_status=67, journal=[])
+                self.assertTrue(any(line.startswith("Outcome: ") for line in lines))
+
+    def test_reads_each_way_a_log_is_stored(self):
+        text = "Action start 9:14:41: caKVILSystemCheck.\r\nC:\\Users\\René\r\n"
+        for raw, how in [(codecs.BOM_UTF16_LE + text.encode("utf-16-le"), "UTF-16 with a byte-order mark"),
+                         (codecs.BOM_UTF16_BE + text.encode("utf-16-be"), "UTF-16 with a byte-order mark"),
+                         (text.encode("utf-16-le"), "UTF-16 without a byte-order mark"),
+                         (codecs.BOM_UTF8 + text.encode("utf-8"), "UTF-8 with a byte-order mark"),
+                         (text.encode("cp1252"), "ANSI text (code page 1252)")]:
+            with self.subTest(how=how, start=raw[:4]):
+                self.assertEqual(kvilreport.decode(raw), (text, how))
+
+    def test_failure_values_of_each_engine(self):
+        wine, windows = kvilreport.Log("Action ended 1:00:00: X. Return value 0."), kvilreport.Log(
+            "MSI (s) (3C:40) [10:21:04:473]: Doing action: X")
+        for log, value, failed in [(wine, 0, True), (wine, 1, False), (windows, 3, True), (windows, 0, False),
+                                   (windows, 1, False), (windows, 2, False)]:
+            with self.subTest(engine=log.engine, value=value):
+                self.assertEqual(log.failure(value), failed)
+
+    def test_command_line(self):
+        script = PACKAGE / "kvilreport.py"
+        for args, status, output in [
+            ([LOGS / "wine-failed-rolled-back.log", "--exit-status", "67"], 0,
+             "  It was installing the feature IWS (phase PreInstall)"),
+            ([LOGS / "wine-failed-rolled-back.log", "--journal", LOGS / "wine-failed-journal.txt"], 0,
+             "  ExecuteCommands PreInstall: iws.ini = 3"),
+            ([LOGS / "no-such.log"], 2, "kvilreport: cannot read the log"),
+            ([LOGS], 2, "kvilreport: cannot read the log"),
+            ([LOGS / "wine-removal.log", "--journal", LOGS / "no-such.txt"], 2, "kvilreport: cannot read the journal"),
+        ]:
+            with self.subTest(args=[pathlib.Path(a).name for a in args]):
+                run = subprocess.run([sys.executable, script, *args], capture_output=True, text=True)
+                self.assertEqual(run.returncode, status, run.stderr)
+                self.assertIn(output, run.stdout + run.stderr)
+
+
+class Leftovers(unittest.TestCase):
+    """The demo's listing of what a run left: what the actions' own steps
+    leave before caKVILFinalize ran is named apart from anything else."""
+
+    class Machine:
+        def __init__(self, files):
+            self.files = files
+
+        def services(self):
+            return []
+
+        def registry(self):
+            return []
+
+        def product_files(self, temp_folder):
+            return self.files
+
+    def listing(self, files, finalized):
+        import demo  # reads KVILMSI64.def through kvildemo
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            demo.leftovers(self.Machine(files), "users/root/Temp/{9491}", "on the machine", finalized)
+        return out.getvalue().splitlines()
+
+    def test_expected_and_unexpected(self):
+        stopped = ["Program Files/tempini/hwlist.ini", "users/root/Temp/kviltmpmn", "users/root/Temp/{9491}/KVIL64.dll"]
+        for files, finalized, expected in [
+            (stopped, False, ["  left by the qualification's own steps, as expected when caKVILFinalize has not run:",
+                              "    C:/Program Files/tempini (1 file): the hardware-list lookup's work folder with its "
+                              "copy of hwlist.ini",
+                              "    C:/users/root/Temp/kviltmpmn: caKVILCheckTEMP's work folder (CP_TEMPDIR)",
+                              "    C:/users/root/Temp/{9491} (1 file): SUPPORTDIR; the rollback or caKVILFinalize "
+                              "empties it",
+                              "  not expected: none"]),
+            (stopped + ["Program Files/tempini/iws.ini", "Program Files/Tavrin/SysMgt/IWS.txt"], False,
+             ["  not expected: C:/Program Files/tempini (1 file), C:/Program Files/Tavrin/SysMgt (1 file)"]),
+            (["tempini", "users/root/Temp/kvil100.txt"], False,
+             ["    C:/tempini: the shared data file's folder",
+              "    C:/users/root/Temp/kvil100.txt: caKVILWriteInfo's copy of the shared data file"]),
+            (stopped, True, ["  files: C:/Program Files/tempini (1 file), C:/users/root/Temp/kviltmpmn, "
+                             "C:/users/root/Temp/{9491} (1 file)"]),
+            ([], True, ["  files: none"]),
+        ]:
+            lines = self.listing(files, finalized)
+            for line in expected:
+                with self.subTest(files=files, finalized=finalized, line=line):
+                    self.assertIn(line, lines)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
