@@ -56,6 +56,11 @@ STOPS = [
 ]
 STOP_SEQUENCE = 1035
 
+# The support-file clean-up at the end of a run that succeeded (-1), was
+# cancelled (-2) or failed (-3).
+END_OF_RUN = [("RemoveSupportFilesOnSuccess", -1), ("RemoveSupportFilesOnCancel", -2),
+              ("RemoveSupportFilesOnFailure", -3)]
+
 # Each feature's command file: every phase leaves a line in
 # kvildemo-commands.txt in the Windows temp folder.
 # IWS fails its PreInstall phase on purpose while "kvil-fail-preinstall.txt"
@@ -227,6 +232,16 @@ def main():
                         f"UPDATE `CustomAction` SET `Type`={kind} WHERE `Action`='{action}'")
     builder.sql(msi, "setting the type of SetSupportDir",
                 "UPDATE `CustomAction` SET `Type`=51 WHERE `Action`='SetSupportDir'")
+    builder.sql(msi, "setting the type of SetRememberedInstallDir",
+                "UPDATE `CustomAction` SET `Type`=51 WHERE `Action`='SetRememberedInstallDir'")
+    # The support folder goes at the end of every run; wixl misplaces the
+    # negative sequence numbers of the end-of-run actions.
+    for action, sequence in END_OF_RUN:
+        builder.sql(msi, f"setting the type of {action}",
+                    f"UPDATE `CustomAction` SET `Type`=65 WHERE `Action`='{action}'")
+        for table in ("InstallUISequence", "InstallExecuteSequence"):
+            builder.sql(msi, f"sequencing {action}",
+                        f"UPDATE `{table}` SET `Sequence`={sequence} WHERE `Action`='{action}'")
     builder.sql(msi, "detecting a later version",
                 "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, "
                 "`Remove`, `ActionProperty`) VALUES ('{6F1E2A0C-4D7B-4E31-9A55-0B3C2D7E8F10}', "
