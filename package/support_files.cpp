@@ -2,7 +2,7 @@
 // every row of the ISSetupFile table (file name, content stream) into
 // SUPPORTDIR, so that the qualification actions find the vendor support
 // library there; RemoveSupportFiles takes them away again at the end of every
-// run. Real packages get both from their authoring tool; KVILMSI64.dll's
+// run, RemoveSupportFilesAfterRollback at the end of a rollback. Real packages get both from their authoring tool; KVILMSI64.dll's
 // caKVILWriteInfo extracts the same rows again later.
 #include "runtime/handles.h"
 
@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using kvil::MsiHandle;
 
@@ -82,29 +83,17 @@ extern "C" UINT __stdcall ExtractSupportFiles(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-// Scheduled at the end of both sequences for success (-1), cancel (-2) and
-// failure (-3), so that no run leaves the support files in TEMP. Only the
-// files of ISSetupFile go, and the folder only when that empties it: a
-// SUPPORTDIR given on the command line may be a folder of other files too.
-// A clean-up that cannot finish is logged, never a reason to fail the run.
-extern "C" UINT __stdcall RemoveSupportFiles(MSIHANDLE install)
+namespace {
+
+// Deletes the NAMES from FOLDER, then FOLDER itself when that empties it: a
+// SUPPORTDIR given on the command line may be a folder of other files too. A
+// clean-up that cannot finish is logged, never a reason to fail the run.
+void removeSupportFiles(MSIHANDLE install, const std::string& folder, const std::vector<std::string>& names)
 {
-    std::string folder = supportFolder(install);
-    if (folder.empty())
-        return ERROR_SUCCESS;
-    MsiHandle database(MsiGetActiveDatabase(install)), view, row;
-    if (MsiDatabaseOpenViewA(database.get(), "SELECT `FileName` FROM `ISSetupFile`", view.receive()) ||
-        MsiViewExecute(view.get(), 0)) {
-        log(install, "RemoveSupportFiles: cannot read ISSetupFile");
-        return ERROR_SUCCESS;
-    }
     int removed = 0, left = 0;
-    while (MsiViewFetch(view.get(), row.receive()) == ERROR_SUCCESS) {
-        char name[256] = {};
-        DWORD size = sizeof(name);
-        MsiRecordGetStringA(row.get(), 1, name, &size);
+    for (const std::string& name : names) {
         std::string path = folder + "\\" + name;
-        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (name.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
             continue;
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (DeleteFileA(path.c_str())) {
@@ -118,5 +107,47 @@ extern "C" UINT __stdcall RemoveSupportFiles(MSIHANDLE install)
                       RemoveDirectoryA(folder.c_str());
     log(install, "RemoveSupportFiles: " + std::to_string(removed) + " files removed, " + std::to_string(left) +
                      " left; " + folder + (folderGone ? " is gone" : " holds other files and stays"));
+}
+
+}  // namespace
+
+// Scheduled at the end of both sequences for success (-1), cancel (-2) and
+// failure (-3), so that no run leaves the support files in TEMP.
+extern "C" UINT __stdcall RemoveSupportFiles(MSIHANDLE install)
+{
+    std::string folder = supportFolder(install);
+    if (folder.empty())
+        return ERROR_SUCCESS;
+    MsiHandle database(MsiGetActiveDatabase(install)), view, row;
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT `FileName` FROM `ISSetupFile`", view.receive()) ||
+        MsiViewExecute(view.get(), 0)) {
+        log(install, "RemoveSupportFiles: cannot read ISSetupFile");
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string> names;
+    while (MsiViewFetch(view.get(), row.receive()) == ERROR_SUCCESS) {
+        char name[256] = {};
+        DWORD size = sizeof(name);
+        MsiRecordGetStringA(row.get(), 1, name, &size);
+        names.push_back(name);
+    }
+    removeSupportFiles(install, folder, names);
+    return ERROR_SUCCESS;
+}
+
+// The same clean-up as the last step of a rollback, where the product's
+// rollback actions have had the support library they load. CustomActionData:
+// the folder, then the file names, separated by ";".
+extern "C" UINT __stdcall RemoveSupportFilesAfterRollback(MSIHANDLE install)
+{
+    std::vector<std::string> fields;
+    std::string data = property(install, "CustomActionData") + ";";
+    for (size_t start = 0, end; (end = data.find(';', start)) != std::string::npos; start = end + 1)
+        fields.push_back(data.substr(start, end - start));
+    std::string folder = fields.front();
+    if (!folder.empty() && folder.back() == '\\')
+        folder.pop_back();
+    if (!folder.empty())
+        removeSupportFiles(install, folder, {fields.begin() + 1, fields.end()});
     return ERROR_SUCCESS;
 }

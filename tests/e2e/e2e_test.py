@@ -83,9 +83,16 @@ class DemoPackage(unittest.TestCase):
         for action, value in run.results().items():
             if PACKAGE_ACTIONS.fullmatch(action):
                 self.assertEqual(value, 0 if action in failed else 1, f"{action} in {run.log_path}")
-        end = {0: "RemoveSupportFilesOnSuccess", 1602: "RemoveSupportFilesOnCancel"}.get(
-            windows_status, "RemoveSupportFilesOnFailure")
-        self.assertEqual([a for a in run.started() if a.startswith("RemoveSupportFiles")], [end], run.log_path)
+        # A failure after the installation script began leaves the support
+        # files to the rollback's last step.
+        ends = {0: ["RemoveSupportFilesOnSuccess"], 1602: ["RemoveSupportFilesOnCancel"]}.get(
+            windows_status, ["RemoveSupportFilesOnFailure", "RemoveSupportFilesAfterRollback"])
+        # The clean-up that ran is the one whose result line follows its start
+        # (a rollback action is also logged when it is scheduled).
+        ran = re.findall(r"Action start [\d:]+: (RemoveSupportFiles\w+)\.\r?\nRemoveSupportFiles: \d+ files removed",
+                         run.log)
+        self.assertEqual(len(ran), 1, run.log_path)
+        self.assertIn(ran[0], ends, run.log_path)
         self.assertEqual(self.support_folders(), [])
 
     def commands(self, since=0):
@@ -274,8 +281,10 @@ class DemoPackage(unittest.TestCase):
         marker = self.machine.drive / "kvil-fail-preinstall.txt"
         marker.write_text("")
         failed = self.machine.msiexec("failed", "/i", package, "/qn")
-        self.assertRun(failed, 1603, failed=["caKVILPreInstall"])
-        self.assertIn("caKVILPreInstallRollback", failed.started())
+        self.assertRun(failed, 1603, ["caKVILPreInstallRollback", "caKVILPostInstallRollback"],
+                       failed=["caKVILPreInstall"])
+        # The rollback actions had the support library; its files went last.
+        self.assertEqual(failed.started()[-1], "RemoveSupportFilesAfterRollback", failed.log_path)
         self.assertNothingLeft()
         marker.unlink()
         run = self.machine.msiexec("install", "/i", package, "/qn")
@@ -285,7 +294,8 @@ class DemoPackage(unittest.TestCase):
         self.assertEqual(p.get("CP_FIRSTTIMEINSTALL"), "YES")
         self.assertNotIn("CP_DOINGMAJORUPGRADE", p)
         self.assertEqual(p.get("INSTALLDIR"), DEFAULT_FOLDER)
-        self.assertEqual(self.installed(), ["BRCM", "CLI", "INTEL", "IWS", "KVSS", "NICInt", "OSLOG", "SI", "WMI"])
+        self.assertEqual(self.installed(), ["BRCM", "CLI", "INTEL", "IWS", "KVSS", "NICInt", "OSLOG", "SI", "WMI",
+                                            "orvessa"])
         self.assertRun(self.machine.msiexec("remove", "/x", package, "/qn"), 0, REMOVAL)
         self.assertNothingLeft()
 
