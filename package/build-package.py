@@ -57,6 +57,18 @@ STOPS = [
 ]
 STOP_SEQUENCE = 1035
 
+# The support-file clean-up at the end of a run that succeeded (-1), was
+# cancelled (-2) or failed (-3).
+END_OF_RUN = [("RemoveSupportFilesOnSuccess", -1), ("RemoveSupportFilesOnCancel", -2),
+              ("RemoveSupportFilesOnFailure", -3)]
+# Once the installation script has begun, a failure is followed by a rollback
+# whose actions load the support library, and Wine runs the rollback after the
+# -3 action (Windows before it). The rollback then removes the support files as
+# its last step (it undoes the actions in reverse order), and the -3 action
+# leaves them to it; Wine runs no rollback in a run with REINSTALL.
+ROLLBACK_CLEANUP = "RemoveSupportFilesAfterRollback"
+ROLLBACK_PENDING = f"NOT {ROLLBACK_CLEANUP} OR REINSTALL"
+
 # Each feature's command file: every phase leaves a line in
 # kvildemo-commands.txt in the Windows temp folder.
 # IWS fails its PreInstall phase on purpose while "kvil-fail-preinstall.txt"
@@ -269,6 +281,27 @@ def main():
                         f"UPDATE `CustomAction` SET `Type`={kind} WHERE `Action`='{action}'")
     builder.sql(msi, "setting the type of SetSupportDir",
                 "UPDATE `CustomAction` SET `Type`=51 WHERE `Action`='SetSupportDir'")
+    builder.sql(msi, "setting the type of SetRememberedInstallDir",
+                "UPDATE `CustomAction` SET `Type`=51 WHERE `Action`='SetRememberedInstallDir'")
+    # The support folder goes at the end of every run; wixl misplaces the
+    # negative sequence numbers of the end-of-run actions.
+    for action, sequence in END_OF_RUN:
+        builder.sql(msi, f"setting the type of {action}",
+                    f"UPDATE `CustomAction` SET `Type`=65 WHERE `Action`='{action}'")
+        condition = ROLLBACK_PENDING if sequence == -3 else ""
+        for table in ("InstallUISequence", "InstallExecuteSequence"):
+            builder.sql(msi, f"sequencing {action}",
+                        f"UPDATE `{table}` SET `Sequence`={sequence}, `Condition`='{condition}' "
+                        f"WHERE `Action`='{action}'")
+    builder.sql(msi, f"adding {ROLLBACK_CLEANUP}",
+                "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                f"('{ROLLBACK_CLEANUP}', {TYPES['rollback'] + 64}, 'KVILSUPPORT', '{ROLLBACK_CLEANUP}')")
+    builder.sql(msi, f"adding the data of {ROLLBACK_CLEANUP}",
+                "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                f"('Set{ROLLBACK_CLEANUP}', 51, '{ROLLBACK_CLEANUP}', '{';'.join(['[SUPPORTDIR]'] + support_files)}')")
+    for action, sequence in ((f"Set{ROLLBACK_CLEANUP}", 1501), (ROLLBACK_CLEANUP, 1502)):
+        builder.sql(msi, f"sequencing {action}", "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) "
+                    f"VALUES ('{action}', {sequence})")
     builder.sql(msi, "detecting a later version",
                 "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, "
                 "`Remove`, `ActionProperty`) VALUES ('{6F1E2A0C-4D7B-4E31-9A55-0B3C2D7E8F10}', "

@@ -11,6 +11,8 @@ import subprocess
 import sys
 import time
 
+import msistatus
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 RUN_TIMEOUT = int(os.environ.get("KVIL_RUN_TIMEOUT", "300"))
 PRODUCT_KEY = r"HKLM\SOFTWARE\Tavrin Computer Corporation"
@@ -205,6 +207,11 @@ class Run:
     @property
     def succeeded(self):
         return self.status == 0
+
+    @property
+    def windows_status(self):
+        """The exit status as Windows reports it (1603, not the 67 Linux sees)."""
+        return msistatus.windows_status(self.status)
 
     def results(self):
         """{action: return value} of every action that ended (the last run of each)."""

@@ -3,8 +3,8 @@
 // as "box|caption|text" and answered (OK, else Yes or No as asked). When the
 // ready-to-install dialog shows, <log>.ready is written; once the file
 // <log>.go exists, the dialog's summary text goes to <log>.summary and its
-// Install button is pressed. Ends when <log>.stop
-// exists or after ten minutes.
+// Install button is pressed (its Cancel button when <log>.cancel exists).
+// Ends when <log>.stop exists or after ten minutes.
 // Usage: kvilwatch.exe <log> [yes|no]
 #include <windows.h>
 
@@ -15,7 +15,7 @@ namespace {
 
 std::string logPath;
 bool answerYes = true;
-bool installPressed = false;
+bool buttonPressed = false;
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -67,6 +67,13 @@ BOOL CALLBACK findInstall(HWND child, LPARAM found)
     return TRUE;
 }
 
+BOOL CALLBACK findCancel(HWND child, LPARAM found)
+{
+    if (className(child) == "Button" && windowText(child).find("Cancel") != std::string::npos)
+        *reinterpret_cast<HWND*>(found) = child;
+    return TRUE;
+}
+
 BOOL CALLBACK readSummary(HWND child, LPARAM)
 {
     std::string name = className(child);
@@ -85,7 +92,7 @@ BOOL CALLBACK readSummary(HWND child, LPARAM)
 
 void handleDialog(HWND dialog)
 {
-    if (installPressed || !IsWindowVisible(dialog))
+    if (buttonPressed || !IsWindowVisible(dialog))
         return;
     HWND install = nullptr;
     EnumChildWindows(dialog, findInstall, reinterpret_cast<LPARAM>(&install));
@@ -96,12 +103,16 @@ void handleDialog(HWND dialog)
         append(logPath, "dialog|" + windowText(dialog));
         append(ready, "");
     }
-    if (!exists(logPath + ".go"))
+    bool cancel = exists(logPath + ".cancel");
+    if (!cancel && !exists(logPath + ".go"))
         return;
     EnumChildWindows(dialog, readSummary, 0);
-    append(logPath, "pressed|Install");
-    PostMessageA(install, BM_CLICK, 0, 0);
-    installPressed = true;
+    HWND button = install;
+    if (cancel)
+        EnumChildWindows(dialog, findCancel, reinterpret_cast<LPARAM>(&button));
+    append(logPath, cancel && button != install ? "pressed|Cancel" : "pressed|Install");
+    PostMessageA(button, BM_CLICK, 0, 0);
+    buttonPressed = true;
 }
 
 BOOL CALLBACK visit(HWND window, LPARAM)
