@@ -4,7 +4,8 @@
 disposition and why, the command phases by feature, the custom actions in
 order, and the outcome (success, stopped by a condition, or failed: which
 action, the feature it was processing, its last lines, rolled back or not).
-Reads logs of Windows' installer (ANSI or UTF-16) and of Wine's.
+Reads logs of Windows' installer (ANSI or UTF-16) and of Wine's, whose engine
+lines are in English or Japanese (code page 932).
 
   kvilreport.py LOG [--journal FILE] [--exit-status N]
 
@@ -79,9 +80,48 @@ UnregisterTypeLibraries ValidateProductID WriteEnvironmentStrings WriteIniValues
 
 # Windows puts "MSI (s) (3C:40) [10:22:31:123]: " before the engine's own lines.
 ENGINE_PREFIX = re.compile(r"MSI \([a-zA-Z]\) \([0-9A-Fa-f]{1,4}[:!][0-9A-Fa-f]{1,4}\) \[[\d:]+\]: ?")
-START = re.compile(r"Action start [\d:]+: ([\w.]+?)\.\s*$")
-ENDED = re.compile(r"Action ended [\d:]+: ([\w.]+?)\. Return value (-?\d+)\.?\s*$")
-ANNOUNCE = re.compile(r"Action [\d:]+: ([\w.]+?)\.(.*)$")
+
+
+class EngineLanguage:
+    """The engine's own lines in one language: an action's start and end, an
+    action announced (a script operation, a dialog), the start of the
+    "Message type" lines, and the ANSI code page of systems in that language."""
+
+    def __init__(self, name, code_page, start, ended, announce, message_type):
+        self.name = name
+        self.code_page = code_page
+        self.start = re.compile(start)
+        self.ended = re.compile(ended)
+        self.announce = re.compile(announce)
+        self.message_type = message_type
+
+    def writes(self, text):
+        """Whether text is an action's line of the engine in this language."""
+        return bool(self.start.match(text) or self.ended.match(text) or self.announce.match(text))
+
+
+# The engine's lines by language, as Wine 8's installer writes them (its
+# msi.dll's strings); Windows' English logs have the same English forms. The
+# lines only Windows writes (Executing op, Feature, PROPERTY CHANGE, Product,
+# CustomAction ... returned) are read in English only.
+ENGLISH = EngineLanguage(
+    "English", "cp1252",
+    start=r"Action start [\d:]+: ([\w.]+?)\.\s*$",
+    ended=r"Action ended [\d:]+: ([\w.]+?)\. Return value (-?\d+)\.?\s*$",
+    announce=r"Action [\d:]+: ([\w.]+?)\.(.*)$",
+    message_type="Message type: ")
+LANGUAGES = [
+    ENGLISH,
+    EngineLanguage(
+        "Japanese", "cp932",
+        start=r"アクション開始 [\d:]+: ([\w.]+?)。\s*$",                  # Action start
+        ended=r"アクション終了 [\d:]+: ([\w.]+?)。 戻り値 (-?\d+)。?\s*$",   # Action ended, Return value
+        announce=r"アクション [\d:]+: ([\w.]+?)。(.*)$",                   # Action
+        message_type="メッセージ種別: "),                                 # Message type
+]
+# An action's start or end in any language: words, a time, the action's name.
+SOME_ACTION_LINE = re.compile(r"\S.*? \d{1,2}:\d\d:\d\d ?: [\w.]+\W")
+
 CA_ERROR = re.compile(r"CustomAction (\S+) returned actual error code (\d+)")
 SCHEDULED_OP = re.compile(r"Executing op: CustomAction(Schedule|Rollback)\(Action=([^,)]+),ActionType=(\d+)")
 ROLLBACK_TYPE = 0x100   # the custom action type bit of a rollback action
@@ -94,7 +134,22 @@ STATUS_LINE = re.compile(r"(?:Installation success or error status|MainEngineThr
 PRODUCT_MESSAGE = re.compile(r"Product: (.*?) -- (.*)$")
 FEATURE_WORK = re.compile(r"(Installing|Uninstalling) feature (\w+)\s*$")
 # Lines of the engine's own bookkeeping, not written by an action.
-ENGINE_LINES = re.compile(r"(=== |Message type: |\d+: .* \d+: |\d+: \S*\s*$|Property\([SC]\): )")
+ENGINE_LINES = r"\d+: .* \d+: |\d+: \S*\s*$|Property\([SC]\): "
+
+
+def engine_language(lines):
+    """(the language of the engine's lines, None when the report does not
+    read it; a line that looks like an action's start or end in a language it
+    does not read, or None)."""
+    unread = None
+    for line in lines:
+        text = line[prefix.end():] if (prefix := ENGINE_PREFIX.match(line)) else line
+        for language in LANGUAGES:
+            if language.writes(text):
+                return language, None
+        if unread is None and SOME_ACTION_LINE.match(text):
+            unread = text.strip()
+    return None, unread
 
 
 class ActionRun:
@@ -120,6 +175,7 @@ class Log:
         self.encoding = encoding
         self.lines = text.splitlines()
         self.engine = "Windows" if any(ENGINE_PREFIX.match(l) for l in self.lines[:2000]) else "Wine"
+        self.language, self.unread_line = engine_language(self.lines)
         self.runs = []
         self.properties = {}
         self.property_source = None
@@ -133,13 +189,19 @@ class Log:
         self._parse()
 
     def _parse(self):
+        language = self.language or ENGLISH
+        start, ended, announce = language.start, language.ended, language.announce
+        if self.unread_line:
+            # Lines in another language are no action's start or end.
+            start = ended = announce = re.compile(r"(?!)")
+        bookkeeping = re.compile(f"(=== |{re.escape(language.message_type)}|{ENGINE_LINES})")
         stack, current, rollback = [], None, False
         server, client, changed = {}, {}, {}
         for index, raw in enumerate(self.lines):
             line = raw.rstrip("\r\n\x00")
             prefix = ENGINE_PREFIX.match(line)
             text = line[prefix.end():] if prefix else line
-            if m := START.match(text):
+            if m := start.match(text):
                 run = ActionRun(m[1], "rollback" if rollback else "immediate", stack[-1] if stack else None)
                 if run.parent and (run.parent.name in SCRIPT_RUNNERS or run.parent.phase == "script"):
                     run.phase = "script" if not rollback else "rollback"
@@ -148,7 +210,7 @@ class Log:
                 self.runs.append(run)
                 stack.append(run)
                 current = run
-            elif m := ENDED.match(text):
+            elif m := ended.match(text):
                 for depth in range(len(stack) - 1, -1, -1):
                     if stack[depth].name == m[1]:
                         stack[depth].value = int(m[2])
@@ -159,13 +221,13 @@ class Log:
                         del stack[depth:]
                         break
                 current = stack[-1] if stack else None
-            elif m := ANNOUNCE.match(text):
+            elif m := announce.match(text):
                 following = self.lines[index + 1] if index + 1 < len(self.lines) else ""
                 if m[1] == "Rollback":
                     rollback = self.rolled_back = True
                 elif m[2].strip() == "Dialog created":
                     pass
-                elif not START.match(following.strip()):
+                elif not start.match(following.strip()):
                     # An operation of the installation script (Windows logs no
                     # start and end for those).
                     current = self._script_run(m[1], stack, rollback)
@@ -206,7 +268,7 @@ class Log:
                         current.lines.append(m[2].strip())
             elif m := STATUS_LINE.search(text):
                 self.status = int(m[1])
-            elif text.strip() and not ENGINE_LINES.match(text) and current:
+            elif text.strip() and not bookkeeping.match(text) and current:
                 current.lines.append(text.strip())
         self.open_at_end = stack
         if stack and current and current not in stack:
@@ -268,7 +330,8 @@ def read(path):
 
 def decode(raw):
     """The text of a log and how it was stored: UTF-16 with or without a
-    byte-order mark, UTF-8, or the ANSI code page (taken as 1252)."""
+    byte-order mark, UTF-8, or an ANSI code page: that of a language whose
+    engine lines the text holds in it (932: Japanese), else 1252."""
     if raw.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
         return raw.decode("utf-16", errors="replace"), "UTF-16 with a byte-order mark"
     if raw.startswith(codecs.BOM_UTF8):
@@ -279,7 +342,18 @@ def decode(raw):
     try:
         return raw.decode("utf-8"), "ANSI text"
     except UnicodeDecodeError:
-        return raw.decode("cp1252", errors="replace"), "ANSI text (code page 1252)"
+        pass
+    for language in LANGUAGES:
+        if language.code_page == "cp1252":
+            continue
+        try:
+            # Incremental: a log cut inside a double-byte character still reads.
+            text = codecs.getincrementaldecoder(language.code_page)().decode(raw)
+        except UnicodeDecodeError:
+            continue
+        if engine_language(text.splitlines())[0] is language:
+            return text, f"ANSI text (code page {language.code_page[2:]})"
+    return raw.decode("cp1252", errors="replace"), "ANSI text (code page 1252)"
 
 
 # The sections of the report. Each returns its lines and adds what it could
@@ -287,6 +361,14 @@ def decode(raw):
 
 def engine(log):
     return "Windows'" if log.engine == "Windows" else "Wine's"
+
+
+UNREAD = "the engine's lines are in a language this report does not read"
+
+
+def unread(log):
+    """Whether the engine wrote its lines in a language the report does not read."""
+    return log.language is None and log.unread_line is not None
 
 
 def machine_section(log, missing):
@@ -415,7 +497,8 @@ def phases_section(log):
             failed = f"; FAILED at {failing_feature(run)[1]}"
         lines.append(f"  {run.name}: {'; '.join(parts) or 'no feature'}{failed}")
     if len(lines) == 1:
-        lines.append("  none ran (no caKVILPreInstall or caKVILPostInstall in the installation script)")
+        lines.append(f"  not known ({UNREAD})" if unread(log) else
+                     "  none ran (no caKVILPreInstall or caKVILPostInstall in the installation script)")
     return lines
 
 
@@ -437,7 +520,7 @@ def actions_section(log):
                      + (" FAILED" if log.failed(r) else "") for r in runs]
         lines.append(f"  {title}: " + ", ".join(shown))
     if len(lines) == 1:
-        lines.append("  none in the log")
+        lines.append(f"  not known ({UNREAD})" if unread(log) else "  none in the log")
     return lines
 
 
@@ -513,6 +596,8 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None):
             lines.append("  Rolled back: nothing to roll back (it failed before the installation script ran)")
         else:
             lines.append("  Rolled back: no rollback in the log")
+    elif unread(log):
+        lines.append(f"Outcome: not known ({UNREAD})")
     else:
         last = log.open_at_end[-1].name if log.open_at_end else None
         lines.append("Outcome: not known: the log ends before the installation did"
@@ -583,14 +668,21 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
     outcome, _ = outcome_of(log)
     lines = []
     if source:
-        lines.append(f"Log: {source} ({engine(log)} installer, {log.encoding}, {len(log.lines)} lines)")
+        language = f" writing in {log.language.name}" if log.language else ""
+        lines.append(f"Log: {source} ({engine(log)} installer{language}, {log.encoding}, {len(log.lines)} lines)")
     product = log.product or "not named in the log"
     version = log.properties.get("ProductVersion")
     action = "removal" if log.properties.get("REMOVE", "").upper() == "ALL" else log.properties.get(
         "ACTION", "").lower() or (log.top.name.lower() if log.top else "")
     lines.append(f"Product: {product}" + (f" {version}" if version else "")
                  + (f"; run: {action}" if action else ""))
-    if not any(r.name.startswith("caKVIL") for r in log.runs):
+    if unread(log):
+        lines.append(f"The engine's lines are in a language this report does not read (such as "
+                     f"\"{log.unread_line}\"): its actions' starts, ends and return values, and so the "
+                     "outcome, are not known.")
+        missing.append(f"the engine's lines in a language this report reads "
+                       f"({', '.join(language.name for language in LANGUAGES)})")
+    elif not any(r.name.startswith("caKVIL") for r in log.runs):
         lines.append("This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.")
         missing.append("any action of KVILMSI64.dll")
     lines.append("")

@@ -9,6 +9,7 @@ import contextlib
 import io
 import pathlib
 import random
+import re
 import subprocess
 import sys
 import unittest
@@ -18,6 +19,9 @@ LOGS = pathlib.Path(__file__).resolve().parent / "logs"
 sys.path.insert(0, str(PACKAGE))
 import kvilreport  # noqa: E402
 
+# Wine's Japanese engine lines: an action's start and its end.
+JAPANESE = ("アクション開始 7:42:41: caKVILSystemCheck。\r\n"
+            "アクション終了 7:42:41: caKVILSystemCheck。 戻り値 1。")
 STOPS = {"StopOlderSystem": "This server model is no longer supported by Orvessa Server Administrator. "
                             "The installation stops."}
 
@@ -122,6 +126,21 @@ CASES = [
         "  Its message: " + STOPS["StopOlderSystem"],
         "  Exit status in the log: 1603 (fatal error during installation)",
     ]),
+    ("wine-japanese-full-ui.log", {}, [
+        "Product: Orvessa Server Administrator 9.1.0; run: install",
+        "  System identifier: 08FC (from the firmware tables)",
+        '  Support verdict: supported model ("This is supported system."; CP_SUPPORTEDSYSTEM = 1)',
+        "  IWS      selectable -> installed",
+        "  iVIRK    hidden: This is not a 12g server, do not enable ivirk12g for installation -> left as it was",
+        "  caKVILPreInstall: PreInstall for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, INTEL, BRCM",
+        "  caKVILPostInstall: PostInstall for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, INTEL, BRCM",
+        "  scheduled for the installation script: caKVILPreInstallRollback, caKVILPreInstall, "
+        "caKVILPostInstallRollback, caKVILPostInstall, caKVILInstallPNPDrivers, caKVILRunVCRedist, caKVILFinalize",
+        "  in the installation script: caKVILPreInstall 1, caKVILPostInstall 1, caKVILInstallPNPDrivers 1, "
+        "caKVILRunVCRedist 1, caKVILFinalize 1",
+        "Outcome: succeeded",
+        "  Restart: not asked for (REBOOT = Suppress)",
+    ]),
     ("windows-other-product.log", {}, [
         "Product: Quenby Notes 4.2.0; run: install",
         "This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.",
@@ -146,6 +165,8 @@ class Report(unittest.TestCase):
         cut = wine[:wine.index(b"KVIL64: command 2 returned 3") + 30]
         windows = (LOGS / "windows-deferred-failure-utf16.log").read_bytes()
         odd = windows[:windows.index("Installing feature SI".encode("utf-16-le")) + 47]  # an odd byte count
+        japanese = (LOGS / "wine-japanese-full-ui.log").read_bytes()
+        japanese = japanese[:japanese.index(b"Installing feature KVSS") + 24]
         for name, raw, expected in [
             ("Wine", cut, ["Outcome: not known: the log ends before the installation did (it ends inside "
                            "caKVILPreInstall)",
@@ -156,6 +177,10 @@ class Report(unittest.TestCase):
                              "  caKVILPreInstall was installing the feature SI when the log ends",
                              "  SI       selectable -> action Local (was Absent, request Local); installing it when "
                              "the log ends"]),
+            ("Japanese", japanese, ["Outcome: not known: the log ends before the installation did (it ends inside "
+                                    "caKVILPreInstall)",
+                                    "  caKVILPreInstall was installing the feature KVSS when the log ends",
+                                    "    KVIL64: running  of C:\\Program Files\\tempini\\sa.ini"]),
         ]:
             lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(raw)))
             for line in expected:
@@ -163,6 +188,30 @@ class Report(unittest.TestCase):
                     self.assertIn(line, lines)
             with self.subTest(log=name):
                 self.assertTrue(lines[-1].startswith("Not found in the log: the end of the installation"), lines[-1])
+
+    def test_engine_lines_in_a_language_it_does_not_read(self):
+        # Wine's German forms of the engine's lines, in place of the English ones.
+        german = [(r"^Action start ([\d:]+): (.*)\.$", r"Beginn der Aktion \1: \2."),
+                  (r"^Action ended ([\d:]+): (.*)\. Return value (.*)\.$",
+                   r"Ende der Aktion \1: \2. Rückgabewert \3."),
+                  (r"^Action ([\d:]+): ", r"Aktion \1: "),
+                  (r"^Message type: (.*), Argument: ", r"Nachrichtentyp: \1, Argument: ")]
+        text = (LOGS / "wine-install-success.log").read_text()
+        for pattern, replacement in german:
+            text = re.sub(pattern, replacement, text, flags=re.M)
+        lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(text.encode("cp1252"))))
+        for line in [
+            "Product: Orvessa Server Administrator 9.1.0; run: install",
+            "The engine's lines are in a language this report does not read (such as \"Aktion 7:35:35: INSTALL.\"): "
+            "its actions' starts, ends and return values, and so the outcome, are not known.",
+            "  System identifier: 08FC (from the firmware tables)",
+            "  not known (the engine's lines are in a language this report does not read)",
+            "Outcome: not known (the engine's lines are in a language this report does not read)",
+            "Not found in the log: the engine's lines in a language this report reads (English, Japanese)",
+        ]:
+            with self.subTest(line=line):
+                self.assertIn(line, lines)
+        self.assertFalse([line for line in lines if "another product" in line or "cut short" in line], lines)
 
     def test_never_fails_on_a_log_cut_anywhere_or_on_rubbish(self):
         rubbish = [b"", codecs.BOM_UTF16_LE, b"\xff\xfe\x00", bytes(range(256)) * 20,
@@ -182,13 +231,27 @@ class Report(unittest.TestCase):
 
     def test_reads_each_way_a_log_is_stored(self):
         text = "Action start 9:14:41: caKVILSystemCheck.\r\nC:\\Users\\René\r\n"
-        for raw, how in [(codecs.BOM_UTF16_LE + text.encode("utf-16-le"), "UTF-16 with a byte-order mark"),
-                         (codecs.BOM_UTF16_BE + text.encode("utf-16-be"), "UTF-16 with a byte-order mark"),
-                         (text.encode("utf-16-le"), "UTF-16 without a byte-order mark"),
-                         (codecs.BOM_UTF8 + text.encode("utf-8"), "UTF-8 with a byte-order mark"),
-                         (text.encode("cp1252"), "ANSI text (code page 1252)")]:
+        # Valid in code page 932 too, but holds no Japanese engine line.
+        french = text.replace("René", "Ménétrier")
+        folder = "C:\\ユーザー\r\n"
+        for raw, expected, how in [
+            (codecs.BOM_UTF16_LE + text.encode("utf-16-le"), text, "UTF-16 with a byte-order mark"),
+            (codecs.BOM_UTF16_BE + text.encode("utf-16-be"), text, "UTF-16 with a byte-order mark"),
+            (text.encode("utf-16-le"), text, "UTF-16 without a byte-order mark"),
+            (codecs.BOM_UTF8 + text.encode("utf-8"), text, "UTF-8 with a byte-order mark"),
+            (text.encode("cp1252"), text, "ANSI text (code page 1252)"),
+            (french.encode("cp1252"), french, "ANSI text (code page 1252)"),
+            (JAPANESE.encode("cp932"), JAPANESE, "ANSI text (code page 932)"),
+            (folder.encode("cp932"), folder.encode("cp932").decode("cp1252", errors="replace"),
+             "ANSI text (code page 1252)"),
+        ]:
             with self.subTest(how=how, start=raw[:4]):
-                self.assertEqual(kvilreport.decode(raw), (text, how))
+                self.assertEqual(kvilreport.decode(raw), (expected, how))
+
+    def test_a_japanese_log_cut_inside_a_character(self):
+        raw = JAPANESE.encode("cp932")
+        text, how = kvilreport.decode(raw[:-3])  # "。" and half of "了"
+        self.assertEqual((text, how), (JAPANESE[:-2], "ANSI text (code page 932)"))
 
     def test_failure_values_of_each_engine(self):
         wine, windows = kvilreport.Log("Action ended 1:00:00: X. Return value 0."), kvilreport.Log(
@@ -205,6 +268,8 @@ class Report(unittest.TestCase):
              "  It was installing the feature IWS (phase PreInstall)"),
             ([LOGS / "wine-failed-rolled-back.log", "--journal", LOGS / "wine-failed-journal.txt"], 0,
              "  ExecuteCommands PreInstall: iws.ini = 3"),
+            ([LOGS / "wine-japanese-full-ui.log"], 0,
+             "(Wine's installer writing in Japanese, ANSI text (code page 932), 408 lines)"),
             ([LOGS / "no-such.log"], 2, "kvilreport: cannot read the log"),
             ([LOGS], 2, "kvilreport: cannot read the log"),
             ([LOGS / "wine-removal.log", "--journal", LOGS / "no-such.txt"], 2, "kvilreport: cannot read the journal"),
