@@ -32,6 +32,42 @@ class StepFailed(Exception):
     pass
 
 
+# The demo package's first DLL custom action in either sequence; it takes well
+# under a second.
+FIRST_DLL_ACTION = "ExtractSupportFiles"
+STARTUP_STALL = int(os.environ.get("KVIL_STARTUP_STALL", "60"))
+STARTUP_HANG = object()
+
+
+class StallWatch:
+    """Tells a run whose verbose log has ended on the start of the first DLL
+    custom action and not grown for STARTUP_STALL seconds."""
+
+    def __init__(self, verbose_log):
+        self.path = verbose_log
+        self.size = -1
+        self.since = time.monotonic()
+        self.checked = 0.0
+
+    def hung_at_first_action(self):
+        now = time.monotonic()
+        if now - self.checked < 5:
+            return False
+        self.checked = now
+        size = self.path.stat().st_size if self.path.exists() else 0
+        if size != self.size:
+            self.size, self.since = size, now
+            return False
+        if now - self.since < STARTUP_STALL:
+            return False
+        with self.path.open("rb") as log:
+            log.seek(max(0, size - 2000))
+            tail = log.read().decode(errors="replace")
+        starts = re.findall(r"Action start [\d:]+: (\w+)\.", tail)
+        return bool(starts) and starts[-1] == FIRST_DLL_ACTION and "Action ended" not in tail.rsplit(
+            "Action start", 1)[-1]
+
+
 class Machine:
     """One Wine prefix below WORK, in which the demo package is installed."""
 
@@ -117,12 +153,28 @@ class Machine:
         the watcher answers message boxes with ANSWER (yes or no). When the
         ready-to-install dialog shows, on_ready (if given) is called before
         Install is pressed. Returns a Run; a run that does not end within the
-        bound fails."""
+        bound fails. Now and then Wine's installer never starts the server of
+        the run's first custom action (the package's own support-file
+        extraction): such a run is stopped and made once more, and says so."""
+        status = self._msiexec_once(name, args, answer, on_ready)
+        if status is STARTUP_HANG:
+            note = (f"msiexec {' '.join(args)}: Wine's installer hung at {FIRST_DLL_ACTION}, before any "
+                    f"action of the product ran ({STARTUP_STALL} s without a log line); running it again")
+            with self.steps.open("a") as log:
+                log.write(f"== {note}\n")
+            print(f"kvildemo: {note}", file=sys.stderr, flush=True)
+            status = self._msiexec_once(name, args, answer, on_ready)
+        if status is STARTUP_HANG:
+            self.fail(f"msiexec {' '.join(args)} hung twice at {FIRST_DLL_ACTION}")
+        return Run(self, name, status)
+
+    def _msiexec_once(self, name, args, answer, on_ready):
         folder = self.drive / "kvildemo"
         for old in folder.glob(name + ".*"):
             old.unlink()
         if on_ready is None:
             (folder / f"{name}.watch.go").write_text("")
+        verbose_log = folder / f"{name}.log"
         with self.steps.open("a") as log:
             log.write(f"== msiexec {' '.join(args)}\n")
             log.flush()
@@ -132,12 +184,17 @@ class Machine:
             run = subprocess.Popen(["wine", "msiexec", *args, "/l*v", f"C:\\kvildemo\\{name}.log"],
                                    env=self.env, stdout=log, stderr=subprocess.STDOUT)
             deadline = time.monotonic() + RUN_TIMEOUT
+            stall = StallWatch(verbose_log)
+            hung = False
             while run.poll() is None and time.monotonic() < deadline:
                 if on_ready and (folder / f"{name}.watch.ready").exists():
                     time.sleep(1)  # let the dialog paint
                     on_ready()
                     (folder / f"{name}.watch.go").write_text("")
                     on_ready = None
+                if stall.hung_at_first_action():
+                    hung = True
+                    break
                 time.sleep(0.2)
             status = run.poll()
             (folder / f"{name}.watch.stop").write_text("")
@@ -145,9 +202,11 @@ class Machine:
                 watcher.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 watcher.kill()
-        if status is None:
+        if hung or status is None:
             run.kill()
             self.step("stopping the hung run", "wineserver", "-k", check=False)
+            if hung:
+                return STARTUP_HANG
             self.fail(f"msiexec {' '.join(args)} did not end within {RUN_TIMEOUT} s")
         with self.steps.open("rb") as log:
             log.seek(run_output_start)
@@ -156,7 +215,7 @@ class Machine:
         if crashes:
             self.fail(f"a custom action crashed in msiexec {' '.join(args)} "
                       f"(its log says it succeeded): {crashes[0]}")
-        return Run(self, name, status)
+        return status
 
     # What the machine holds.
     def registry(self):
