@@ -164,6 +164,7 @@ class ActionRun:
         self.error_code = None    # Windows' "returned actual error code"
         self.lines = []           # what the action itself wrote
         self.said = []            # the engine's messages during the action (a stop's text)
+        self.dialog = False       # a dialog of the user-interface sequence, not an action
         if parent:
             parent.children += 1
 
@@ -226,7 +227,10 @@ class Log:
                 if m[1] == "Rollback":
                     rollback = self.rolled_back = True
                 elif m[2].strip() == "Dialog created":
-                    pass
+                    for run in reversed(self.runs):
+                        if run.name == m[1]:
+                            run.dialog = True
+                            break
                 elif not start.match(following.strip()):
                     # An operation of the installation script (Windows logs no
                     # start and end for those).
@@ -283,6 +287,11 @@ class Log:
             self.properties = changed
             self.property_source = "the property changes the log records"
         self.product = self.properties.get("ProductName") or self.product
+        # Wine looks for a dialog among the actions first, logs that it found
+        # none (error 2726), shows the dialog and ends it with return value 0.
+        for run in self.runs:
+            if any(line.endswith(f"Action not found: {run.name}") for line in run.lines):
+                run.dialog = True
         in_script = {r.name for r in self.runs if r.phase in ("script", "rollback")}
         for run in self.runs:
             if run.phase == "immediate" and (run.name in SCRIPT_ACTIONS or run.name in in_script):
@@ -305,7 +314,7 @@ class Log:
         return value == 3 or (value == 0 and self.engine == "Wine")
 
     def failed(self, run):
-        return run.error_code not in (None, 0) or (run.value is not None and self.failure(run.value))
+        return not run.dialog and (run.error_code not in (None, 0) or (run.value is not None and self.failure(run.value)))
 
     def found(self, pattern):
         """The text of every line that matches pattern, in order."""
@@ -315,7 +324,7 @@ class Log:
         return self._found[pattern]
 
     def custom_runs(self):
-        return [r for r in self.runs if r.name not in STANDARD_ACTIONS]
+        return [r for r in self.runs if r.name not in STANDARD_ACTIONS and not r.dialog]
 
     def command_runs(self):
         """The command phases that ran, in the installation script or its rollback."""
