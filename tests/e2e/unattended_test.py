@@ -37,7 +37,8 @@ class InvisibleWindowStation(unittest.TestCase):
         shutil.copy(out / "orvessa-demo.msi", self.machine.drive / "kvildemo" / "unattended.msi")
         return "C:\\kvildemo\\unattended.msi"
 
-    def test_a_failing_deferred_action_logs_its_box_and_the_installation_ends(self):
+    def test_unattended_installation_on_an_invisible_window_station(self):
+        """A deferred action that fails logs its box, and the installation ends."""
         package = self.package_without("ExecuteCommands")
         shutil.copy(BUILD / "bin" / "kvilinvisible.exe", self.machine.drive / "kvildemo")
         log_path = self.machine.drive / "kvildemo" / "unattended.log"
