@@ -15,6 +15,7 @@ import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "package"))
 import kvildemo  # noqa: E402
+import msistatus  # noqa: E402
 
 BUILD = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else pathlib.Path("build").resolve()
 EXPORTS = set(kvildemo.EXPORTS)
@@ -43,6 +44,9 @@ LANGUAGES = {
 # "Action ended HH:MM:SS: name. Return value N." in English; a Japanese
 # system's engine writes its log in Japanese and in code page 932.
 ACTION_ENDED = re.compile(r"^[^\n]*? [\d:]+: (\w+)[.\u3002] (?:Return value|\u623b\u308a\u5024) (-?\d+)[.\u3002]", re.M)
+# The package's own custom actions and the product's.
+PACKAGE_ACTIONS = re.compile(r"caKVIL\w+|SetSupportDir|ExtractSupportFiles|SetRememberedInstallDir|RemoveSupportFiles\w+|"
+                             r"RecordSummaryText")
 HEADER = ("{\\rtf1{\\fonttbl{\\f0\\fswiss%s\\fprq2{\\*\\panose 020b0604020202020204}Arial;}}"
           "{\\f0\\fs17\\insrsid6824715\\charrsid15495136 ")
 PARAGRAPH = "{\\par }"
@@ -93,13 +97,21 @@ class FullInterfaceLanguages(unittest.TestCase):
         shot = machine.work / "ready-to-install.png"
         run = machine.msiexec("full", "/i", package, "KVILDEMO_SUMMARYFILE=C:\\kvildemo\\full.summary.rtf",
                               on_ready=lambda: machine.step("taking a screenshot", "import", "-window", "root", shot))
-        self.assertEqual(run.status, 0, run.log_path)
+        self.assertEqual(msistatus.describe(run.windows_status), msistatus.describe(0), run.log_path)
         self.assertIn("dialog|Ready to Install the Program", run.watched)
         self.assertIn("pressed|Install", run.watched)
         ended = results(run, codepage)
-        self.assertEqual(ended.get("caKVILSetSummaryText"), "1", run.log_path)
-        self.assertEqual(ended.get("RecordSummaryText"), "1", run.log_path)
         self.assertEqual(ended.get("INSTALL"), "1", run.log_path)
+        # Every custom action of the package and the product succeeded, the
+        # summary's among them, and the support folder went at the end.
+        for action in ("caKVILSetSummaryText", "RecordSummaryText", "caKVILFinalize", "RemoveSupportFilesOnSuccess"):
+            self.assertIn(action, ended, run.log_path)
+        for action, value in ended.items():
+            if PACKAGE_ACTIONS.fullmatch(action):
+                self.assertEqual(value, "1", f"{action} in {run.log_path}")
+        self.assertEqual(list((machine.drive / "users/root/Temp").glob("{*}")), [])
+        for place in ("tempini", "Program Files/tempini", "users/root/Temp/kviltmpmn"):
+            self.assertFalse((machine.drive / place).exists(), place)
         self.assertGreater(shot.stat().st_size, 1000)
         properties = run.properties()
         self.assertEqual(properties.get("ProductLanguage"), product_language)
