@@ -30,19 +30,21 @@ FLAGS = ["CP_2012", "CP_2012R2", "CP_2016", "CP_2019", "CP_2022", "CP_12GSERVER"
          "CP_14GSERVER", "CP_15GSERVER", "CP_16GSERVER", "CP_SUPPORTEDSYSTEM", "CP_PEARL", "CP_TAVRINSERVER",
          "CP_REQUIRESAFAMGT"]
 PRODUCT_TYPES = {"1": "workstation", "2": "domain controller", "3": "server"}
-# The qualification's log lines that explain a disposition, and the feature
-# each concerns (None: the feature named in the line).
+# The qualification's log lines that explain a disposition, the feature each
+# concerns (None: the feature named in the line) and the disposition it raises
+# the feature to (an installed feature keeps 0 whatever the line says).
 REASONS = [
-    (r"Hiding feature (\w+) since .*", None),
-    (r"Making feature (\w+) unselectable .*", None),
-    (r"Intel card was not detected\.", "INTEL"),
-    (r"Broadcom card was not detected\.", "BRCM"),
-    (r"This is not a 12g server.*", "iVIRK"),
-    (r"Disable the VIRK tools feature", "iVIRK"),
-    (r"WMI not detected.*", "RmtMgmt"),
-    (r"Either WinRM is not detected.*", "RmtMgmt"),
+    (r"Hiding feature (\w+) since .*", None, 3),
+    (r"Making feature (\w+) unselectable .*", None, 2),
+    (r"Intel card was not detected\.", "INTEL", 2),
+    (r"Broadcom card was not detected\.", "BRCM", 2),
+    (r"This is not a 12g server.*", "iVIRK", 3),
+    (r"Disable the VIRK tools feature", "iVIRK", 3),
+    (r"WMI not detected.*", "RmtMgmt", 3),
+    (r"Either WinRM is not detected.*", "RmtMgmt", 2),
 ]
-CONSOLE_ONLY = "Enable only console on this system."
+CONSOLE_ONLY = "Enable only console on this system."   # every feature but IWS hidden
+UNEXPLAINED = "no line in the log explains it"
 # What a failure means of the product's actions that fail on purpose without
 # a line of their own. {version}: the package's ProductVersion.
 FAILURE_MEANINGS = {
@@ -217,14 +219,15 @@ class Log:
         bookkeeping = re.compile(f"(=== |{re.escape(language.message_type)}|{ENGINE_LINES})")
         stack, current, rollback = [], None, False
         seen = set()              # the actions the run started before it failed
+        finished = False          # the outermost action has ended
         server, client, changed = {}, {}, {}
         for index, raw in enumerate(self.lines):
             line = raw.rstrip("\r\n\x00")
             prefix = ENGINE_PREFIX.match(line)
             text = line[prefix.end():] if prefix else line
             if m := start.match(text):
-                run = ActionRun(m[1], self._after_failure(m[1], seen) if rollback else "immediate",
-                                stack[-1] if stack else None)
+                run = ActionRun(m[1], self._after_failure(m[1], seen) if rollback else
+                                "end" if finished and not stack else "immediate", stack[-1] if stack else None)
                 if not rollback:
                     seen.add(m[1])
                 if run.parent and (run.parent.name in SCRIPT_RUNNERS or run.parent.phase == "script"):
@@ -240,8 +243,9 @@ class Log:
                         stack[depth].value = int(m[2])
                         # Wine ends the outermost action of a failed run first
                         # and then logs its rollback as actions of their own.
-                        if depth == 0 and self.failure(stack[0].value):
-                            rollback = True
+                        if depth == 0:
+                            finished = True
+                            rollback = rollback or self.failure(stack[0].value)
                         del stack[depth:]
                         break
                 current = stack[-1] if stack else None
@@ -464,15 +468,23 @@ def machine_section(log, missing):
 
 
 def reasons(log, feature, status):
-    found = []
-    for pattern, concerns in REASONS:
+    """The qualification's lines that explain the feature's disposition
+    status ("" when not published: every line about the feature). A line
+    that raises it above its final disposition did not apply (the feature
+    is installed) and is left out; a disposition above 1 that no line
+    reaches is said to be unexplained (the qualification raises some
+    without a line: a missing Version registry value, the prerequisite
+    checker's codes, a major upgrade's lock)."""
+    found, final = {}, int(status) if status in DISPOSITIONS else None
+    for pattern, concerns, value in REASONS + [(re.escape(CONSOLE_ONLY), "not IWS", 3)]:
         for line in log.found(pattern):
             key = re.fullmatch(pattern, line).group(1) if concerns is None else concerns
-            if key == feature and line not in found:
-                found.append(line)
-    if status == "3" and feature != "IWS" and log.found(re.escape(CONSOLE_ONLY)):
-        found.append(CONSOLE_ONLY)
-    return found
+            if (key == feature or key == "not IWS" and feature != "IWS") and (final is None or value <= final):
+                found.setdefault(line, value)
+    if final is not None and final >= 2 and final not in found.values():
+        return list(found) + [UNEXPLAINED if not found else
+                              f"{UNEXPLAINED} as {DISPOSITIONS[status].split(',')[0]}"]
+    return list(found)
 
 
 def feature_work(log):
@@ -484,8 +496,11 @@ def feature_work(log):
             if m := FEATURE_WORK.match(line):
                 verb, feature = m.groups()
                 if run.phase == "rollback":
-                    if not work.get(feature, "").endswith("rolled back"):
-                        work[feature] = (work[feature] + ", then rolled back") if feature in work else "rolled back"
+                    if feature not in work:
+                        # The run failed before this feature's turn.
+                        work[feature] = "not reached before the failure (the rollback ran its commands)"
+                    elif not work[feature].endswith(("rolled back", ")")):
+                        work[feature] += ", then rolled back"
                 else:
                     work.setdefault(feature, "installed" if verb == "Installing" else "removed")
         if failing_feature(run) and (log.failed(run) or run in log.open_at_end):
@@ -499,11 +514,12 @@ def features_section(log, outcome):
     work = feature_work(log)
     lines = ["Features (disposition from the qualification, why, and what the run did with each)"]
     published = any(s in p for s in STATUS)
-    if not published and not work and not set(FEATURES) & set(log.feature_states):
+    why_of = {feature: reasons(log, feature, p.get(status, "")) for feature, status in zip(FEATURES, STATUS)}
+    if not published and not work and not set(FEATURES) & set(log.feature_states) and not any(why_of.values()):
         return lines + ["  none of the product's features appears in the log"]
     for feature, status_property in zip(FEATURES, STATUS):
         status = p.get(status_property, "")
-        why = reasons(log, feature, status)
+        why = why_of[feature]
         disposition = DISPOSITIONS.get(status, "not published")
         if feature in log.feature_states:
             installed, request, action = log.feature_states[feature]
@@ -513,6 +529,9 @@ def features_section(log, outcome):
             final = work[feature]
         elif outcome == "stopped":
             final = "nothing done (the installation stopped)"
+        elif outcome in ("cancelled", "failed") and not any(r.phase == "script" for r in log.runs):
+            final = f"nothing done (the installation {'was cancelled' if outcome == 'cancelled' else 'failed'} " \
+                    "before its script ran)"
         elif any(r.phase == "script" for r in log.command_runs()):
             final = "left as it was"
         else:
@@ -728,6 +747,24 @@ def journal_section(journal):
     return lines
 
 
+def run_kind(log):
+    """What kind of run the log is, from its properties (or its outermost
+    action when it holds none)."""
+    p = log.properties
+    if not p:
+        return log.top.name.lower() if log.top else ""
+    action = p.get("ACTION", "INSTALL").upper()
+    if action != "INSTALL":
+        return action.lower()
+    if p.get("REMOVE", "").upper() == "ALL":
+        return "removal by an upgrade" if p.get("UPGRADINGPRODUCTCODE") else "removal"
+    if p.get("REINSTALL"):
+        return "repair"
+    if p.get("Installed"):
+        return "change (maintenance)"
+    return "install"
+
+
 def report(log, exit_status=None, journal=None, stop_messages=None, source=None):
     """The report's lines. exit_status: what msiexec returned (as Windows or
     a Linux parent saw it) when the log lacks it; journal: the simulator's
@@ -741,8 +778,7 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         lines.append(f"Log: {source} ({engine(log)} installer{language}, {log.encoding}, {len(log.lines)} lines)")
     product = log.product or "not named in the log"
     version = log.properties.get("ProductVersion")
-    action = "removal" if log.properties.get("REMOVE", "").upper() == "ALL" else log.properties.get(
-        "ACTION", "").lower() or (log.top.name.lower() if log.top else "")
+    action = run_kind(log)
     lines.append(f"Product: {product}" + (f" {version}" if version else "")
                  + (f"; run: {action}" if action else ""))
     if unread(log):
