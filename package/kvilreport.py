@@ -762,7 +762,7 @@ def run_kind(log):
         return "repair"
     if p.get("Installed"):
         return "change (maintenance)"
-    return "install"
+    return "install (major upgrade)" if p.get("CP_DOINGMAJORUPGRADE", "").upper() == "YES" else "install"
 
 
 def report(log, exit_status=None, journal=None, stop_messages=None, source=None):
