@@ -30,19 +30,37 @@ FLAGS = ["CP_2012", "CP_2012R2", "CP_2016", "CP_2019", "CP_2022", "CP_12GSERVER"
          "CP_14GSERVER", "CP_15GSERVER", "CP_16GSERVER", "CP_SUPPORTEDSYSTEM", "CP_PEARL", "CP_TAVRINSERVER",
          "CP_REQUIRESAFAMGT"]
 PRODUCT_TYPES = {"1": "workstation", "2": "domain controller", "3": "server"}
-# The qualification's log lines that explain a disposition, and the feature
-# each concerns (None: the feature named in the line).
+# The qualification's log lines that explain a disposition, the feature each
+# concerns (None: the feature named in the line) and the disposition it raises
+# the feature to (an installed feature keeps 0 whatever the line says).
 REASONS = [
-    (r"Hiding feature (\w+) since .*", None),
-    (r"Making feature (\w+) unselectable .*", None),
-    (r"Intel card was not detected\.", "INTEL"),
-    (r"Broadcom card was not detected\.", "BRCM"),
-    (r"This is not a 12g server.*", "iVIRK"),
-    (r"Disable the VIRK tools feature", "iVIRK"),
-    (r"WMI not detected.*", "RmtMgmt"),
-    (r"Either WinRM is not detected.*", "RmtMgmt"),
+    (r"Hiding feature (\w+) since .*", None, 3),
+    (r"Making feature (\w+) unselectable .*", None, 2),
+    (r"Intel card was not detected\.", "INTEL", 2),
+    (r"Broadcom card was not detected\.", "BRCM", 2),
+    (r"This is not a 12g server.*", "iVIRK", 3),
+    (r"Disable the VIRK tools feature", "iVIRK", 3),
+    (r"WMI not detected.*", "RmtMgmt", 3),
+    (r"Either WinRM is not detected.*", "RmtMgmt", 2),
 ]
-CONSOLE_ONLY = "Enable only console on this system."
+CONSOLE_ONLY = "Enable only console on this system."   # every feature but IWS hidden
+UNEXPLAINED = "no line in the log explains it"
+# What a failure means of the product's actions that fail on purpose without
+# a line of their own. {version}: the package's ProductVersion.
+FAILURE_MEANINGS = {
+    "caKVILPreReqCheckNode": (
+        "Its failure (1603) is one of these, none of which writes a log line: the vendor library "
+        "KVIL64.dll could not be used (it did not load or lacks a function; a message box named it, "
+        "except for IsSystem13GFullCheck); the user answered No when asked whether to go on although "
+        "the Prerequisite Checker was not run, or although its version differs from the package's; "
+        "without the full interface, the checker's version differs from the package's; or the "
+        "Prerequisite Checker reported failure for all features (its ALL code is 3 or more)"),
+    "caKVILSetFirstTimeInstall": (
+        "Its failure (1603) only refuses a downgrade: the installed version (registry value Version of "
+        "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Applications\\SystemsManagement) is later than "
+        "the package's ({version}); with the full interface the user saw \"The installed version is later "
+        "than the version you are trying to install.\""),
+}
 # The system check's verdict lines, in the words a support engineer reads.
 VERDICTS = [
     ("This is Rack Lumetra system", "rack workstation model, always accepted"),
@@ -87,13 +105,14 @@ class EngineLanguage:
     action announced (a script operation, a dialog), the start of the
     "Message type" lines, and the ANSI code page of systems in that language."""
 
-    def __init__(self, name, code_page, start, ended, announce, message_type):
+    def __init__(self, name, code_page, start, ended, announce, message_type, product):
         self.name = name
         self.code_page = code_page
         self.start = re.compile(start)
         self.ended = re.compile(ended)
         self.announce = re.compile(announce)
         self.message_type = message_type
+        self.product = re.compile(product)
 
     def writes(self, text):
         """Whether text is an action's line of the engine in this language."""
@@ -109,7 +128,8 @@ ENGLISH = EngineLanguage(
     start=r"Action start [\d:]+: ([\w.]+?)\.\s*$",
     ended=r"Action ended [\d:]+: ([\w.]+?)\. Return value (-?\d+)\.?\s*$",
     announce=r"Action [\d:]+: ([\w.]+?)\.(.*)$",
-    message_type="Message type: ")
+    message_type="Message type: ",
+    product=r"Message type: 1, Argument: (.+?)\s*$")
 LANGUAGES = [
     ENGLISH,
     EngineLanguage(
@@ -117,7 +137,8 @@ LANGUAGES = [
         start=r"アクション開始 [\d:]+: ([\w.]+?)。\s*$",                  # Action start
         ended=r"アクション終了 [\d:]+: ([\w.]+?)。 戻り値 (-?\d+)。?\s*$",   # Action ended, Return value
         announce=r"アクション [\d:]+: ([\w.]+?)。(.*)$",                   # Action
-        message_type="メッセージ種別: "),                                 # Message type
+        message_type="メッセージ種別: ",                                  # Message type
+        product=r"メッセージ種別: 1, 引数: (.+?)\s*$"),                   # Message type, Argument
 ]
 # An action's start or end in any language: words, a time, the action's name.
 SOME_ACTION_LINE = re.compile(r"\S.*? \d{1,2}:\d\d:\d\d ?: [\w.]+\W")
@@ -157,7 +178,7 @@ class ActionRun:
 
     def __init__(self, name, phase, parent):
         self.name = name
-        self.phase = phase        # immediate, scheduled, script or rollback
+        self.phase = phase        # immediate, scheduled, script, rollback or end (of a failed run)
         self.parent = parent
         self.children = 0
         self.value = None         # "Return value" as logged; None when not logged
@@ -197,13 +218,18 @@ class Log:
             start = ended = announce = re.compile(r"(?!)")
         bookkeeping = re.compile(f"(=== |{re.escape(language.message_type)}|{ENGINE_LINES})")
         stack, current, rollback = [], None, False
+        seen = set()              # the actions the run started before it failed
+        finished = False          # the outermost action has ended
         server, client, changed = {}, {}, {}
         for index, raw in enumerate(self.lines):
             line = raw.rstrip("\r\n\x00")
             prefix = ENGINE_PREFIX.match(line)
             text = line[prefix.end():] if prefix else line
             if m := start.match(text):
-                run = ActionRun(m[1], "rollback" if rollback else "immediate", stack[-1] if stack else None)
+                run = ActionRun(m[1], self._after_failure(m[1], seen) if rollback else
+                                "end" if finished and not stack else "immediate", stack[-1] if stack else None)
+                if not rollback:
+                    seen.add(m[1])
                 if run.parent and (run.parent.name in SCRIPT_RUNNERS or run.parent.phase == "script"):
                     run.phase = "script" if not rollback else "rollback"
                 if self.top is None:
@@ -217,8 +243,9 @@ class Log:
                         stack[depth].value = int(m[2])
                         # Wine ends the outermost action of a failed run first
                         # and then logs its rollback as actions of their own.
-                        if depth == 0 and self.failure(stack[0].value):
-                            rollback = True
+                        if depth == 0:
+                            finished = True
+                            rollback = rollback or self.failure(stack[0].value)
                         del stack[depth:]
                         break
                 current = stack[-1] if stack else None
@@ -231,10 +258,18 @@ class Log:
                         if run.name == m[1]:
                             run.dialog = True
                             break
+                elif (running := current if current and current.value is None else None) and \
+                        running.name.startswith("caKVIL") and not m[1].startswith("caKVIL") and \
+                        m[1] not in STANDARD_ACTIONS and not start.match(following.strip()):
+                    # A product action's progress text: the vendor library
+                    # announces it as an action of another name.
+                    running.lines.append(f"progress: {m[2].strip()}")
                 elif not start.match(following.strip()):
                     # An operation of the installation script (Windows logs no
                     # start and end for those).
                     current = self._script_run(m[1], stack, rollback)
+                    if rollback and current.phase == "rollback":
+                        current.phase = self._after_failure(m[1], seen)
             elif ROLLBACK_OP.match(text) and not prefix:
                 # Windows names each action it rolls back past; an action runs
                 # only where a rollback operation follows.
@@ -272,6 +307,8 @@ class Log:
                         current.lines.append(m[2].strip())
             elif m := STATUS_LINE.search(text):
                 self.status = int(m[1])
+            elif (m := language.product.match(text)) and not self.product:
+                self.product = m[1]
             elif text.strip() and not bookkeeping.match(text) and current:
                 current.lines.append(text.strip())
         self.open_at_end = stack
@@ -292,6 +329,11 @@ class Log:
         for run in self.runs:
             if any(line.endswith(f"Action not found: {run.name}") for line in run.lines):
                 run.dialog = True
+            # A dialog the user closed with Cancel ends with 2 (Wine logs no
+            # "Dialog created" for it).
+            if run.value == 2 and run.children == 0 and run.name not in STANDARD_ACTIONS \
+                    and not run.name.startswith("caKVIL"):
+                run.dialog = True
         in_script = {r.name for r in self.runs if r.phase in ("script", "rollback")}
         for run in self.runs:
             if run.phase == "immediate" and (run.name in SCRIPT_ACTIONS or run.name in in_script):
@@ -303,6 +345,15 @@ class Log:
         run = ActionRun(name, "rollback" if rollback else "script", stack[-1] if stack else None)
         self.runs.append(run)
         return run
+
+    @staticmethod
+    def _after_failure(name, seen):
+        """The phase of an action after the run failed: the rollback of the
+        installation script (its rollback actions and the standard actions
+        that undo what the script did; Wine logs each action of the script,
+        a rollback action too, when it schedules it), else an action of the
+        package for the end of a failed or cancelled run."""
+        return "rollback" if name in STANDARD_ACTIONS or name in seen else "end"
 
     def _drop(self, run):
         self.runs.remove(run)
@@ -399,7 +450,7 @@ def machine_section(log, missing):
         build = f", build {p['WindowsBuild']}" if "WindowsBuild" in p else ""
         lines.append(f"  Windows: VersionNT {p['VersionNT']}{build}, {kind}")
     flags = [f"{n}={p[n]}" for n in FLAGS if n in p]
-    releases = log.found(r"Prereqcheck: The server has Windows \d+ OS\.") + log.found(r"This is 1\dg server")
+    releases = log.found(r"Prereqcheck: The server has Windows \d+ OS\.") + log.found(r"This is 1\dg server(, enable ivirk12g for installation)?")
     lines.append("  Windows release and server flags: " + (", ".join(flags) or "none in the log")
                  + (f" ({'; '.join(releases)})" if releases else ""))
     words = dict(VERDICTS)
@@ -417,15 +468,23 @@ def machine_section(log, missing):
 
 
 def reasons(log, feature, status):
-    found = []
-    for pattern, concerns in REASONS:
+    """The qualification's lines that explain the feature's disposition
+    status ("" when not published: every line about the feature). A line
+    that raises it above its final disposition did not apply (the feature
+    is installed) and is left out; a disposition above 1 that no line
+    reaches is said to be unexplained (the qualification raises some
+    without a line: a missing Version registry value, the prerequisite
+    checker's codes, a major upgrade's lock)."""
+    found, final = {}, int(status) if status in DISPOSITIONS else None
+    for pattern, concerns, value in REASONS + [(re.escape(CONSOLE_ONLY), "not IWS", 3)]:
         for line in log.found(pattern):
             key = re.fullmatch(pattern, line).group(1) if concerns is None else concerns
-            if key == feature and line not in found:
-                found.append(line)
-    if status == "3" and feature != "IWS" and log.found(re.escape(CONSOLE_ONLY)):
-        found.append(CONSOLE_ONLY)
-    return found
+            if (key == feature or key == "not IWS" and feature != "IWS") and (final is None or value <= final):
+                found.setdefault(line, value)
+    if final is not None and final >= 2 and final not in found.values():
+        return list(found) + [UNEXPLAINED if not found else
+                              f"{UNEXPLAINED} as {DISPOSITIONS[status].split(',')[0]}"]
+    return list(found)
 
 
 def feature_work(log):
@@ -437,8 +496,11 @@ def feature_work(log):
             if m := FEATURE_WORK.match(line):
                 verb, feature = m.groups()
                 if run.phase == "rollback":
-                    if not work.get(feature, "").endswith("rolled back"):
-                        work[feature] = (work[feature] + ", then rolled back") if feature in work else "rolled back"
+                    if feature not in work:
+                        # The run failed before this feature's turn.
+                        work[feature] = "not reached before the failure (the rollback ran its commands)"
+                    elif not work[feature].endswith(("rolled back", ")")):
+                        work[feature] += ", then rolled back"
                 else:
                     work.setdefault(feature, "installed" if verb == "Installing" else "removed")
         if failing_feature(run) and (log.failed(run) or run in log.open_at_end):
@@ -452,11 +514,12 @@ def features_section(log, outcome):
     work = feature_work(log)
     lines = ["Features (disposition from the qualification, why, and what the run did with each)"]
     published = any(s in p for s in STATUS)
-    if not published and not work and not set(FEATURES) & set(log.feature_states):
+    why_of = {feature: reasons(log, feature, p.get(status, "")) for feature, status in zip(FEATURES, STATUS)}
+    if not published and not work and not set(FEATURES) & set(log.feature_states) and not any(why_of.values()):
         return lines + ["  none of the product's features appears in the log"]
     for feature, status_property in zip(FEATURES, STATUS):
         status = p.get(status_property, "")
-        why = reasons(log, feature, status)
+        why = why_of[feature]
         disposition = DISPOSITIONS.get(status, "not published")
         if feature in log.feature_states:
             installed, request, action = log.feature_states[feature]
@@ -466,6 +529,9 @@ def features_section(log, outcome):
             final = work[feature]
         elif outcome == "stopped":
             final = "nothing done (the installation stopped)"
+        elif outcome in ("cancelled", "failed") and not any(r.phase == "script" for r in log.runs):
+            final = f"nothing done (the installation {'was cancelled' if outcome == 'cancelled' else 'failed'} " \
+                    "before its script ran)"
         elif any(r.phase == "script" for r in log.command_runs()):
             final = "left as it was"
         else:
@@ -515,7 +581,8 @@ def actions_section(log):
     meaning = "1 success, 0 failure" if log.engine == "Wine" else "1 success, 3 failure, 2 cancelled"
     lines = [f"Custom actions in order (return values as {engine(log)} installer logs them: {meaning})"]
     groups = [("immediate", "immediate"), ("scheduled", "scheduled for the installation script"),
-              ("script", "in the installation script"), ("rollback", "rollback")]
+              ("script", "in the installation script"), ("rollback", "rollback"),
+              ("end", "at the end of the run")]
     for phase, title in groups:
         runs = [r for r in log.custom_runs() if r.phase == phase and (
             phase != "rollback" or r.value is not None or r.lines or r.name.endswith("Rollback"))]
@@ -533,22 +600,25 @@ def actions_section(log):
     return lines
 
 
-def outcome_of(log):
+def outcome_of(log, exit_status=None):
     """(outcome, the run that ended it): outcome is succeeded, failed,
-    stopped, cancelled or unknown."""
+    stopped, cancelled or unknown. exit_status: msiexec's, as Windows gives it."""
     top = log.top
     ending = None
     for run in log.runs:
-        if run.phase != "rollback" and run.children == 0 and log.failed(run):
+        if run.phase not in ("rollback", "end") and run.children == 0 and log.failed(run):
             ending = run
+    status = log.status if log.status is not None else exit_status
+    cancel = next((r for r in log.runs if r.value == 2 and r.children == 0
+                   and r.phase not in ("rollback", "end")), None)
+    if cancel or status == 1602 or (top and top.value == 2):
+        return "cancelled", cancel
     if top is None or top.value is None:
         if log.status is not None:
             return ("succeeded" if log.status in (0, 3010, 1641) else "failed"), ending
         return "unknown", ending
     if top.value == 1:
         return "succeeded", None
-    if top.value == 2:
-        return "cancelled", ending
     # A stop: LaunchConditions, or an action of the package's own that writes
     # nothing but its message (a stop message, type 19).
     if ending and (ending.name == "LaunchConditions" or (
@@ -568,12 +638,17 @@ def stop_message(run, messages):
 
 
 def outcome_section(log, missing, exit_status=None, stop_messages=None):
-    outcome, run = outcome_of(log)
+    outcome, run = outcome_of(log, windows_status(exit_status))
     lines = []
     if outcome == "succeeded":
         lines.append("Outcome: succeeded")
     elif outcome == "cancelled":
-        lines.append("Outcome: cancelled" + (f" during {run.name}" if run else ""))
+        lines.append("Outcome: cancelled by the user" + (
+            (f" at the dialog {run.name}" if run.dialog else f" during {run.name}") if run else ""))
+        if not any(r.phase == "script" for r in log.runs):
+            lines.append("  Nothing was installed: it ended before the installation script ran")
+        else:
+            lines.append("  Rolled back: " + ("yes" if log.rolled_back else "no rollback in the log"))
     elif outcome == "stopped":
         lines.append(f"Outcome: stopped by the package's condition {run.name} (an action of the package "
                      "that ends the installation)")
@@ -593,6 +668,9 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None):
                 phase = PHASES.get(run.name, ("", ""))[feature[0] != "Installing"]
                 lines.append(f"  It was {doing(feature[0])} the feature {feature[1]}"
                              + (f" (phase {phase})" if phase else ""))
+            if run.name in FAILURE_MEANINGS:
+                lines.append("  " + FAILURE_MEANINGS[run.name].format(
+                    version=log.properties.get("ProductVersion", "not in the log")))
             lines += last_lines(run) or ["  It wrote no lines of its own into the log"]
         else:
             lines.append("Outcome: FAILED (the log names no failing action)")
@@ -607,6 +685,7 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None):
             lines.append("  Rolled back: no rollback in the log")
     elif unread(log):
         lines.append(f"Outcome: not known ({UNREAD})")
+
     else:
         last = log.open_at_end[-1].name if log.open_at_end else None
         lines.append("Outcome: not known: the log ends before the installation did"
@@ -668,21 +747,38 @@ def journal_section(journal):
     return lines
 
 
+def run_kind(log):
+    """What kind of run the log is, from its properties (or its outermost
+    action when it holds none)."""
+    p = log.properties
+    if not p:
+        return log.top.name.lower() if log.top else ""
+    action = p.get("ACTION", "INSTALL").upper()
+    if action != "INSTALL":
+        return action.lower()
+    if p.get("REMOVE", "").upper() == "ALL":
+        return "removal by an upgrade" if p.get("UPGRADINGPRODUCTCODE") else "removal"
+    if p.get("REINSTALL"):
+        return "repair"
+    if p.get("Installed"):
+        return "change (maintenance)"
+    return "install (major upgrade)" if p.get("CP_DOINGMAJORUPGRADE", "").upper() == "YES" else "install"
+
+
 def report(log, exit_status=None, journal=None, stop_messages=None, source=None):
     """The report's lines. exit_status: what msiexec returned (as Windows or
     a Linux parent saw it) when the log lacks it; journal: the simulator's
     journal lines; stop_messages: {action: text} of the package's stop
     messages, for logs that do not hold them."""
     missing = []
-    outcome, _ = outcome_of(log)
+    outcome, _ = outcome_of(log, windows_status(exit_status))
     lines = []
     if source:
         language = f" writing in {log.language.name}" if log.language else ""
         lines.append(f"Log: {source} ({engine(log)} installer{language}, {log.encoding}, {len(log.lines)} lines)")
     product = log.product or "not named in the log"
     version = log.properties.get("ProductVersion")
-    action = "removal" if log.properties.get("REMOVE", "").upper() == "ALL" else log.properties.get(
-        "ACTION", "").lower() or (log.top.name.lower() if log.top else "")
+    action = run_kind(log)
     lines.append(f"Product: {product}" + (f" {version}" if version else "")
                  + (f"; run: {action}" if action else ""))
     if unread(log):

@@ -79,11 +79,13 @@ CASES = [
     ]),
     ("wine-failed-rolled-back.log", {"exit_status": 67}, [
         "  IWS      selectable -> installing it failed, then rolled back",
-        "  SI       selectable -> rolled back",
+        # Its install phase never ran: nothing of it to roll back.
+        "  SI       selectable -> not reached before the failure (the rollback ran its commands)",
         "  caKVILPreInstall: PreInstall for IWS; FAILED at IWS",
         "  caKVILPreInstallRollback: PreInstall with the rollback flag for IWS, SI, KVSS, WMI, CLI, OSLOG, NICInt, "
         "INTEL, BRCM",
         "  in the installation script: caKVILPreInstall 0 FAILED",
+        "  SNMP     shown, not selectable: no line in the log explains it -> left as it was",
         "Outcome: FAILED in caKVILPreInstall in the installation script",
         "  It was installing the feature IWS (phase PreInstall)",
         "    KVIL64: command 2 returned 3",
@@ -148,6 +150,40 @@ CASES = [
         "Outcome: succeeded",
         "  Restart: not asked for (REBOOT = Suppress)",
     ]),
+    ("wine-repair.log", {}, [
+        "Product: Orvessa Server Administrator 9.1.0; run: repair",
+        # The vendor library's progress text is no action of its own.
+        "  in the installation script: caKVILWaitforServiceStop 1, caKVILPreInstall 1, caKVILPostInstall 1, "
+        "caKVILInstallPNPDrivers 1, caKVILRunVCRedist 1, caKVILFinalize 1",
+        "  at the end of the run: RemoveSupportFilesOnSuccess 1",
+        "Outcome: succeeded",
+    ]),
+    ("wine-cancel-at-ready-dialog.log", {"exit_status": 66}, [
+        "Product: Orvessa Server Administrator; run: install",
+        "  iVIRK    not published: This is not a 12g server, do not enable ivirk12g for installation "
+        "-> nothing done (the installation was cancelled before its script ran)",
+        "  immediate: SetSupportDir 1, ExtractSupportFiles 1, caKVILCheckTEMP 1, caKVILSetFirstTimeInstall 1, "
+        "caKVILSystemCheck 1, caKVILCTCheck 1, caKVILOldNodeCheck 1, caKVILOldStationCheck 1, caKVILPreReqCheckNode 1, "
+        "caKVILSetTestINSTALLDIR 1, caKVILTestINSTALLDIR 1, caKVILResetDisallowedFeatures 1, "
+        "caKVILCheckforMGMTINT 1, caKVILSetSummaryText 1",
+        "  at the end of the run: RemoveSupportFilesOnCancel 1",
+        "Outcome: cancelled by the user at the dialog ReadyToInstall",
+        "  Nothing was installed: it ended before the installation script ran",
+        "  msiexec's exit status: 1602 (cancelled by the user)",
+    ]),
+    ("wine-downgrade-refused.log", {"exit_status": 67}, [
+        "Product: Orvessa Server Administrator 9.0.0; run: install",
+        "  immediate: SetSupportDir 1, ExtractSupportFiles 1, caKVILCheckTEMP 1, caKVILSetFirstTimeInstall 0 FAILED",
+        "  at the end of the run: RemoveSupportFilesOnFailure 1",
+        "Outcome: FAILED in caKVILSetFirstTimeInstall before the installation script",
+        "  " + kvilreport.FAILURE_MEANINGS["caKVILSetFirstTimeInstall"].format(version="9.0.0"),
+        "  Rolled back: nothing to roll back (it failed before the installation script ran)",
+    ]),
+    ("windows-progress-failure.log", {}, [
+        "  in the installation script: caKVILInstallPNPDrivers (error code 1603) FAILED",
+        "Outcome: FAILED in caKVILInstallPNPDrivers in the installation script",
+        "    progress: Installing Plug and Play drivers. Please wait...",
+    ]),
     ("windows-other-product.log", {}, [
         "Product: Quenby Notes 4.2.0; run: install",
         "This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.",
@@ -159,6 +195,30 @@ CASES = [
 ]
 
 
+# Each log, how the report is asked for, and words no line of it may hold.
+NOT_SAID = [
+    ("wine-repair.log", {}, ["KVILProgress"]),
+    ("windows-progress-failure.log", {}, ["KVILProgress"]),
+    ("wine-cancel-at-ready-dialog.log", {"exit_status": 66}, ["ReadyToInstall 2", "Rolled back", "FAILED",
+                                                             "none of the product's features"]),
+    ("wine-downgrade-refused.log", {"exit_status": 67}, ["Rolled back: yes", "rollback:"]),
+]
+
+
+def genuine(name, replace=(), cut_after=None, then=""):
+    """A Log of a genuine log, changed: each (old, new) of replace made at
+    its last place, the rest cut after the line that holds cut_after's last
+    place, then added."""
+    text = (LOGS / name).read_text()
+    for old, new in replace:
+        at = text.rindex(old)
+        text = text[:at] + new + text[at + len(old):]
+    if cut_after:
+        start = text.rindex(cut_after)
+        text = text[:text.index("\n", start) + 1] + then
+    return kvilreport.Log(text)
+
+
 class Report(unittest.TestCase):
     def test_the_lines_a_person_reads(self):
         for name, options, expected in CASES:
@@ -166,6 +226,79 @@ class Report(unittest.TestCase):
             for line in expected:
                 with self.subTest(log=name, options=sorted(options), line=line):
                     self.assertIn(line, lines)
+        for name, options, words in NOT_SAID:
+            lines = report(name, **options)
+            for word in words:
+                with self.subTest(log=name, options=sorted(options), word=word):
+                    self.assertFalse([line for line in lines if word in line])
+
+    def test_a_failure_in_a_genuine_log_changed_to_fail(self):
+        prereq = kvilreport.FAILURE_MEANINGS["caKVILPreReqCheckNode"]
+        for what, log, expected in [
+            # The progress text of the failing action is among its last lines.
+            # Wine ends the open actions with 0 when one fails.
+            ("progress", genuine("wine-repair.log", [("caKVILInstallPNPDrivers. Return value 1.",
+                                                      "caKVILInstallPNPDrivers. Return value 0.")],
+                                 cut_after="caKVILInstallPNPDrivers. Return value 0.",
+                                 then="Action ended 7:57:36: InstallFinalize. Return value 0.\n"
+                                      + "Action ended 7:57:36: INSTALL. Return value 0.\n" * 2),
+             ["Outcome: FAILED in caKVILInstallPNPDrivers in the installation script",
+              "  Its last lines:",
+              "    progress: Installing Plug and Play drivers. Please wait..."]),
+            # The checker's stop: the action fails without a line of its own.
+            ("checker", genuine("wine-cancel-at-ready-dialog.log",
+                                [("caKVILPreReqCheckNode. Return value 1.", "caKVILPreReqCheckNode. Return value 0.")],
+                                cut_after="Action ended 8:02:13: caKVILPreReqCheckNode.",
+                                then="Action ended 8:02:13: INSTALL. Return value 0.\n"),
+             ["Outcome: FAILED in caKVILPreReqCheckNode before the installation script",
+              "  " + prereq,
+              "  Its last lines:",
+              "  (the qualification published no disposition in this run: CP_IWSSTATUS ... not set)",
+              "  RmtMgmt  not published: Either WinRM is not detected or HTTPS Listener is not enabled.SSA should "
+              "not be installed in typical mode -> nothing done (the installation failed before its script ran)"]),
+        ]:
+            lines = kvilreport.report(log, exit_status=67)
+            for line in expected:
+                with self.subTest(what, line=line):
+                    self.assertIn(line, lines)
+            if what == "checker":
+                self.assertLess(lines.index("  " + prereq), lines.index("  Its last lines:"))
+
+    def test_server_generation_lines(self):
+        for said, shown in [
+            ("This is 12g server, enable ivirk12g for installation",
+             "(This is 12g server, enable ivirk12g for installation)"),
+            ("This is 16g server", "(This is 16g server)"),
+            ("Prereqcheck: The server has Windows 2019 OS.\nThis is 14g server",
+             "(Prereqcheck: The server has Windows 2019 OS.; This is 14g server)"),
+            ("This is not a 12g server, do not enable ivirk12g for installation", "none in the log"),
+        ]:
+            log = kvilreport.Log(f"Action start 1:00:00: caKVILPreReqCheckNode.\n{said}\n")
+            with self.subTest(said=said):
+                self.assertIn("  Windows release and server flags: " + (
+                    shown if shown == "none in the log" else "none in the log " + shown),
+                    kvilreport.machine_section(log, []))
+
+    def test_kind_of_run_and_cancel(self):
+        for properties, kind in [
+            ({}, "install"), ({"REMOVE": "ALL", "Installed": "1"}, "removal"),
+            ({"REMOVE": "All", "UPGRADINGPRODUCTCODE": "{1}"}, "removal by an upgrade"),
+            ({"REINSTALL": "ALL", "Installed": "1"}, "repair"), ({"REMOVE": "KVSS", "Installed": "1"},
+                                                                 "change (maintenance)"),
+            ({"CP_DOINGMAJORUPGRADE": "YES"}, "install (major upgrade)"), ({"ACTION": "ADMIN"}, "admin"),
+        ]:
+            log = kvilreport.Log("".join(f"Property(S): {k} = {v}\n" for k, v in {"ACTION": "INSTALL",
+                                                                                **properties}.items()))
+            with self.subTest(properties=properties):
+                self.assertEqual(kvilreport.run_kind(log), kind)
+        dialog = "Action start 1:00:00: INSTALL.\nAction start 1:00:00: WelcomeDlg.\n" \
+                 "Action ended 1:00:01: WelcomeDlg. Return value 2.\nAction ended 1:00:01: INSTALL. Return value 2.\n"
+        for text, status, expected in [(dialog, None, ("cancelled", "WelcomeDlg")),
+                                       ("Action start 1:00:00: INSTALL.\n", 1602, ("cancelled", None)),
+                                       ("Action start 1:00:00: INSTALL.\n", 1603, ("unknown", None))]:
+            outcome, run = kvilreport.outcome_of(kvilreport.Log(text), status)
+            with self.subTest(text=text, status=status):
+                self.assertEqual((outcome, run and run.name), expected)
 
     def test_a_log_cut_short_says_where_it_ends(self):
         wine = (LOGS / "wine-failed-rolled-back.log").read_bytes()
