@@ -8,12 +8,12 @@
 #include "runtime/environment.h"
 #include "runtime/files.h"
 #include "runtime/guard.h"
+#include "runtime/message_box.h"
 #include "runtime/os_version.h"
 #include "runtime/process.h"
 #include "runtime/registry.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
-#include "runtime/message_box.h"
 
 using namespace kvil;
 

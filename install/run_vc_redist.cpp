@@ -6,9 +6,9 @@
 #include "runtime/environment.h"
 #include "runtime/guard.h"
 #include "runtime/localised.h"
+#include "runtime/message_box.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
-#include "runtime/message_box.h"
 
 using namespace kvil;
 

@@ -9,11 +9,11 @@
 #include "runtime/environment.h"
 #include "runtime/files.h"
 #include "runtime/guard.h"
+#include "runtime/message_box.h"
 #include "runtime/registry.h"
 #include "runtime/services.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
-#include "runtime/message_box.h"
 
 #include <cstdio>
 

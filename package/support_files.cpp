@@ -2,8 +2,9 @@
 // every row of the ISSetupFile table (file name, content stream) into
 // SUPPORTDIR, so that the qualification actions find the vendor support
 // library there; RemoveSupportFiles takes them away again at the end of every
-// run, RemoveSupportFilesAfterRollback at the end of a rollback. Real packages get both from their authoring tool; KVILMSI64.dll's
-// caKVILWriteInfo extracts the same rows again later.
+// run, RemoveSupportFilesAfterRollback at the end of a rollback. Real packages
+// get both from their authoring tool; KVILMSI64.dll's caKVILWriteInfo extracts
+// the same rows again later.
 #include "runtime/handles.h"
 
 #include <msiquery.h>
@@ -32,12 +33,16 @@ void log(MSIHANDLE install, const std::string& text)
     MsiProcessMessage(install, INSTALLMESSAGE_INFO, record.get());
 }
 
-std::string supportFolder(MSIHANDLE install)
+std::string withoutTrailingBackslash(std::string folder)
 {
-    std::string folder = property(install, "SUPPORTDIR");
     if (!folder.empty() && folder.back() == '\\')
         folder.pop_back();
     return folder;
+}
+
+std::string supportFolder(MSIHANDLE install)
+{
+    return withoutTrailingBackslash(property(install, "SUPPORTDIR"));
 }
 
 }  // namespace
@@ -144,9 +149,7 @@ extern "C" UINT __stdcall RemoveSupportFilesAfterRollback(MSIHANDLE install)
     std::string data = property(install, "CustomActionData") + ";";
     for (size_t start = 0, end; (end = data.find(';', start)) != std::string::npos; start = end + 1)
         fields.push_back(data.substr(start, end - start));
-    std::string folder = fields.front();
-    if (!folder.empty() && folder.back() == '\\')
-        folder.pop_back();
+    const std::string folder = withoutTrailingBackslash(fields.front());
     if (!folder.empty())
         removeSupportFiles(install, folder, {fields.begin() + 1, fields.end()});
     return ERROR_SUCCESS;

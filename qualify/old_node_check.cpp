@@ -2,8 +2,8 @@
 // whether an old node installation is present. Both behave the same, boxes
 // and caption included.
 #include "runtime/guard.h"
-#include "runtime/vendor_library.h"
 #include "runtime/message_box.h"
+#include "runtime/vendor_library.h"
 
 using namespace kvil;
 
@@ -20,7 +20,8 @@ UINT checkForOldNode(const Installer& installer)
     }
     auto checkForOldKVNode = library.function<CheckForOldKVNodeFn>("CheckForOldKVNode");
     if (!checkForOldKVNode) {
-        errorBox(installer, kCaption, "Failed to find function CheckForOldKVNode in KVIL", MB_ICONERROR);
+        errorBox(installer, kCaption, "Failed to find function CheckForOldKVNode in KVIL",
+                 MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
     if (checkForOldKVNode() == 1)

@@ -4,8 +4,8 @@
 #include "qualify/feature_table.h"
 #include "runtime/guard.h"
 #include "runtime/localised.h"
-#include "runtime/text.h"
 #include "runtime/message_box.h"
+#include "runtime/text.h"
 
 using namespace kvil;
 

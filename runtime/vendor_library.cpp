@@ -40,8 +40,8 @@ void VendorLibrary::reportLoadFailure(const char* actionName, UINT style) const
 
 void VendorLibrary::reportMissingFunction(const char* actionName, const char* functionName) const
 {
-    errorBox(installer_, actionName, std::string("Failed to get address for function ") + functionName,
-             MB_ICONERROR);
+    errorBox(installer_, actionName,
+             std::string("Failed to get address for function ") + functionName, MB_ICONERROR);
 }
 
 }  // namespace kvil

@@ -144,6 +144,8 @@ TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswer
 
     // An interface that shows the message: its button is the answer.
     AnsweringInstaller::reply = IDNO;
+    AnsweringInstaller::types.clear();
+    AnsweringInstaller::texts.clear();
     MsiSetExternalUIA(AnsweringInstaller::answer, INSTALLLOGMODE_ERROR, nullptr);
     ActionRun answered = runAction(logAndAsk, session, {}, &hidden);
     EXPECT_EQ(0, answered.windowsCreated) << "a window on an invisible window station";

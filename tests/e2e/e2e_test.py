@@ -6,7 +6,6 @@ whose export KVILMSI64.def lists, so the tests grow as the exports land.
 """
 import pathlib
 import re
-import subprocess
 import sys
 import unittest
 

@@ -57,5 +57,6 @@ int main()
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     CloseDesktop(desktop);
+    CloseWindowStation(station);
     return static_cast<int>(code);
 }
