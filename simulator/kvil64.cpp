@@ -77,17 +77,17 @@ int __stdcall ExecuteCommands(MSIHANDLE handle, const char* installFolder, const
         if (!file.exists()) {
             logLine(handle, "KVIL64: command file " + path + " not found; nothing to run.");
         } else if (!commands) {
-            logLine(handle, "KVIL64: no section [" + section + "] in " + path + "; nothing to run.");
+            logLine(handle, "KVIL64: no section " + section + " in " + path + "; nothing to run.");
         } else {
             const Placeholders placeholders = {
                 {"%INSTALLDIR%", text(installFolder)}, {"%INIDIR%", text(iniFolder)},
                 {"%TEMPDIR%", text(tempFolder)},       {"%SYSTEMID%", text(systemId)},
                 {"%PHASE%", text(phase)},              {"%SUPPORTDIR%", moduleFolder()}};
             const std::string folder = isDirectory(text(iniFolder)) ? text(iniFolder) : "";
-            logLine(handle, "KVIL64: running [" + section + "] of " + path);
+            logLine(handle, "KVIL64: running " + section + " of " + path);
             result = runCommands(handle, *commands, placeholders, folder, true);
             if (result != 0)
-                logLine(handle, "KVIL64: [" + section + "] of " + path + " failed with " +
+                logLine(handle, "KVIL64: " + section + " of " + path + " failed with " +
                                     number(result), true);
         }
         journal(profile, "ExecuteCommands",
@@ -104,9 +104,18 @@ int __stdcall LaunchAppAndWait(const char* commandLine, const char* workingFolde
     return shielded(-1, [&] {
         const Profile profile = loadProfile();
         // Flag 1 shows the program's window; by default it runs hidden.
-        int result = commandLine ? runAndWait(commandLine, text(workingFolder), (flags & 1) != 0) : -1;
+        RunOutcome outcome;
+        if (commandLine)
+            outcome = runProgram(commandLine, text(workingFolder), (flags & 1) != 0);
+        // The caller gives no installer handle: why the program did not run
+        // goes to the journal line.
+        std::string note = outcome.failure;
+        if (!outcome.retried.empty())
+            note = "started a second time: the first start's " + outcome.retried +
+                   (note.empty() ? "" : "; then " + note);
+        const int result = outcome.exitCode;
         journal(profile, "LaunchAppAndWait",
-                {quoted(commandLine), quoted(workingFolder), number(flags)}, number(result));
+                {quoted(commandLine), quoted(workingFolder), number(flags)}, number(result), note);
         return result;
     });
 }

@@ -21,6 +21,7 @@ extern "C" void __stdcall InstallPNPDevices(const char* supportFolder, const cha
         // does not keep the others from installing, as with real devices.
         std::istringstream keys(text(featureKeys));
         std::string feature;
+        std::string problems;
         while (std::getline(keys, feature, ',')) {
             const IniEntries* commands = drivers.section(feature);
             if (feature.empty() || !commands)
@@ -28,10 +29,12 @@ extern "C" void __stdcall InstallPNPDevices(const char* supportFolder, const cha
             const Placeholders placeholders = {{"%SUPPORTDIR%", text(supportFolder)},
                                                {"%INSTALLDIR%", text(installFolder)},
                                                {"%FEATURE%", feature}};
-            runCommands(0, *commands, placeholders, folder, false);
+            runCommands(0, *commands, placeholders, folder, false, &problems);
         }
+        // No installer handle here: a driver command that could not be run
+        // is explained on the journal line.
         journal(profile, "InstallPNPDevices",
-                {quoted(supportFolder), quoted(installFolder), quoted(featureKeys)});
+                {quoted(supportFolder), quoted(installFolder), quoted(featureKeys)}, "", problems);
     });
 }
 

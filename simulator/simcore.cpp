@@ -271,7 +271,7 @@ std::string hex(DWORD value)
 }
 
 void journal(const Profile& profile, const char* name, std::initializer_list<std::string> args,
-             const std::string& result)
+             const std::string& result, const std::string& note)
 {
     if (profile.quiet)
         return;
@@ -287,6 +287,8 @@ void journal(const Profile& profile, const char* name, std::initializer_list<std
     line += ')';
     if (!result.empty())
         line += " = " + result;
+    if (!note.empty())
+        line += " -- " + note;
     line += "\r\n";
 
     // One append per line, so that two processes writing at once (the
@@ -331,8 +333,33 @@ void logLine(MSIHANDLE installer, const std::string& text, bool error)
 
 // ---------------------------------------------------------------- processes
 
-int runAndWait(const std::string& commandLine, const std::string& folder, bool show)
+std::string failedCall(const char* call, DWORD error)
 {
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string meaning = length ? std::string(buffer, length) : std::string("no text known");
+    if (buffer)
+        LocalFree(buffer);
+    meaning = trim(meaning);
+    return std::string(call) + " failed with error " + number(error) + " (" + meaning + ")";
+}
+
+bool startFailureIsTransient(DWORD error)
+{
+    (void)error;
+    return false;
+}
+
+namespace {
+
+// One start of the program and the wait for its end.
+RunOutcome startAndWait(const std::string& commandLine, const std::string& folder, bool show,
+                        DWORD& startError)
+{
+    RunOutcome outcome;
+    startError = 0;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -341,18 +368,41 @@ int runAndWait(const std::string& commandLine, const std::string& folder, bool s
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');  // CreateProcessA may write into its command line
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-        return -1;
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        startError = GetLastError();
+        outcome.failure = failedCall("CreateProcessA", startError);
+        return outcome;
+    }
     Handle process(info.hProcess);
     Handle thread(info.hThread);
-    WaitForSingleObject(process.get(), INFINITE);
+    if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+        outcome.failure = failedCall("WaitForSingleObject", GetLastError());
+        return outcome;
+    }
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.get(), &exitCode))
-        return -1;
-    return static_cast<int>(exitCode);
+    if (!GetExitCodeProcess(process.get(), &exitCode)) {
+        outcome.failure = failedCall("GetExitCodeProcess", GetLastError());
+        return outcome;
+    }
+    outcome.exitCode = static_cast<int>(exitCode);
+    return outcome;
 }
 
-int runShellCommand(const std::string& command, const std::string& folder)
+}  // namespace
+
+RunOutcome runProgram(const std::string& commandLine, const std::string& folder, bool show)
+{
+    DWORD startError = 0;
+    RunOutcome outcome = startAndWait(commandLine, folder, show, startError);
+    if (startError != 0 && startFailureIsTransient(startError)) {
+        const std::string first = outcome.failure;
+        outcome = startAndWait(commandLine, folder, show, startError);
+        outcome.retried = first;
+    }
+    return outcome;
+}
+
+RunOutcome runShellCommand(const std::string& command, const std::string& folder)
 {
     std::string interpreter = environment("COMSPEC");
     if (interpreter.empty())
@@ -360,12 +410,17 @@ int runShellCommand(const std::string& command, const std::string& folder)
     // /s with one pair of quotes around the command: the interpreter removes
     // exactly those and keeps every quote the command itself holds. /d skips
     // the AutoRun commands of the registry.
-    return runAndWait("\"" + interpreter + "\" /d /s /c \"" + command + "\"", folder, false);
+    return runProgram("\"" + interpreter + "\" /d /s /c \"" + command + "\"", folder, false);
 }
 
 int runCommands(MSIHANDLE installer, const IniEntries& commands, const Placeholders& placeholders,
-                const std::string& folder, bool stopOnFailure)
+                const std::string& folder, bool stopOnFailure, std::string* problems)
 {
+    auto explain = [&](const std::string& sentence) {
+        logLine(installer, "KVIL64: " + sentence);
+        if (problems)
+            *problems += (problems->empty() ? "" : " ") + sentence;
+    };
     int firstFailure = 0;
     for (const auto& entry : commands) {
         std::string command = entry.second;
@@ -374,7 +429,13 @@ int runCommands(MSIHANDLE installer, const IniEntries& commands, const Placehold
         if (command.empty())
             continue;
         logLine(installer, "KVIL64: running command " + entry.first + ": " + command);
-        int exitCode = runShellCommand(command, folder);
+        const RunOutcome outcome = runShellCommand(command, folder);
+        if (!outcome.retried.empty())
+            explain("command " + entry.first + " started a second time: the first start's " +
+                    outcome.retried + ".");
+        if (!outcome.failure.empty())
+            explain("command " + entry.first + " could not be run: " + outcome.failure + ".");
+        const int exitCode = outcome.exitCode;
         logLine(installer, "KVIL64: command " + entry.first + " returned " + number(exitCode));
         if (exitCode != 0 && firstFailure == 0) {
             firstFailure = exitCode;

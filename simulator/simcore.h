@@ -87,9 +87,10 @@ std::string number(long long value);
 std::string hex(DWORD value);
 
 // Appends the line `name(arg, arg, ...)`, followed by " = result" when a
-// result is given. A quiet profile writes nothing.
+// result is given and by " -- note" when a note is given (why a program
+// could not be run). A quiet profile writes nothing.
 void journal(const Profile& profile, const char* name, std::initializer_list<std::string> args,
-             const std::string& result = std::string());
+             const std::string& result = std::string(), const std::string& note = std::string());
 
 // ------------------------------------------------------------- installer log
 
@@ -117,21 +118,41 @@ void logLine(MSIHANDLE installer, const std::string& text, bool error = false);
 
 // ---------------------------------------------------------------- processes
 
+// What became of a program: its exit code, or -1 with the Windows call that
+// failed, e.g. "CreateProcessA failed with error 2 (The system cannot find
+// the file specified.)", and whether the start needed its one retry.
+struct RunOutcome {
+    int exitCode = -1;
+    std::string failure;  // empty when the exit code was read
+    std::string retried;  // the first start's failure when it was retried
+};
+
+// "CALL failed with error N (meaning)", from GetLastError's value.
+std::string failedCall(const char* call, DWORD error);
+
+// Whether a start that failed with this error is worth its one retry: Wine
+// fails CreateProcess with these when the new process dies while it starts
+// (its loader faulting on a busy machine), which a second start does not meet.
+bool startFailureIsTransient(DWORD error);
+
 // Starts the command line in that working folder (empty: the caller's) and
-// waits for it. Returns the exit code, or -1 when it cannot start.
-int runAndWait(const std::string& commandLine, const std::string& folder, bool show);
+// waits for it. A start that fails transiently is retried once.
+RunOutcome runProgram(const std::string& commandLine, const std::string& folder, bool show);
 
 // Runs a command through the command interpreter named by COMSPEC, hidden.
-int runShellCommand(const std::string& command, const std::string& folder);
+RunOutcome runShellCommand(const std::string& command, const std::string& folder);
 
 using Placeholders = std::vector<std::pair<std::string, std::string>>;
 
 // Runs the commands (the values of the entries, in order) with their
 // placeholders replaced, each logged to the installer. Returns 0 when all
 // succeeded, else the first non-zero exit code; with stopOnFailure the
-// commands after a failing one are not run.
+// commands after a failing one are not run. A command that could not be run,
+// or needed a second start, is explained in the installer log and in
+// `problems` (when given), one sentence per command.
 int runCommands(MSIHANDLE installer, const IniEntries& commands, const Placeholders& placeholders,
-                const std::string& folder, bool stopOnFailure);
+                const std::string& folder, bool stopOnFailure,
+                std::string* problems = nullptr);
 
 // -------------------------------------------------------------------- misc
 

@@ -306,10 +306,9 @@ TEST_F(Finalize, NodeRemovalOnAServerOfTheDefaultFolderStartsServicesAndRemovesO
 
 // A server edition: the child of the test below, in a copy of this program
 // that Wine shows a server release.
-TEST_F(Finalize, ServerRepairsACustomFolderThroughTheLauncher)
+CHILD_TEST_F(Finalize, ServerRepairsACustomFolderThroughTheLauncher)
 {
-    if (kvil::osIsWorkstation())
-        GTEST_SKIP() << "runs in the child of FinalizeRelease.ServerEditionUsesTheLauncher";
+    ASSERT_FALSE(kvil::osIsWorkstation());
     SupportFolder library(scratch);
     OutsideJournal outside(library);
     store({{"INSTALLDIR", install}, {"SUPPORTDIR", library.path()}, {"CP_INSTALLER", "STATION"},

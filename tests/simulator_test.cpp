@@ -4,6 +4,7 @@
 #include "harness/harness.h"
 #include "runtime/kvil_api.h"
 
+#include <algorithm>
 #include <sstream>
 #include <thread>
 #include <string>
@@ -270,14 +271,62 @@ TEST_F(Simulator, RollbackAndCompleteRemovalRunTheirOwnSections)
     EXPECT_FALSE(exists(at("install.txt")));
 }
 
+// How the simulator explains a program that could not start.
+const std::string kFileNotFound = "CreateProcessA failed with error 2 (";
+
 TEST_F(Simulator, LaunchAppAndWaitReturnsTheExitCodeOfAProgramRunInTheWorkingFolder)
 {
     auto launch = function<LaunchAppAndWaitFn>("LaunchAppAndWait");
     EXPECT_EQ(7, launch("cmd /c \"cd> cwd.txt& exit 7\"", folder_.c_str(), 0));
     EXPECT_EQ(folder_ + "\r\n", readFile(at("cwd.txt")));
+    // A program that cannot start: the journal line says which call failed
+    // and why.
     EXPECT_EQ(-1, launch("no-such-program-here.exe", folder_.c_str(), 0));
-    EXPECT_EQ("LaunchAppAndWait(\"no-such-program-here.exe\", \"" + folder_ + "\", 0) = -1",
-              journal().back());
+    EXPECT_EQ(0u, journal().back().find("LaunchAppAndWait(\"no-such-program-here.exe\", \"" +
+                                        folder_ + "\", 0) = -1 -- " + kFileNotFound))
+        << journal().back();
+}
+
+TEST_F(Simulator, ExecuteCommandsTellsTheInstallerWhatItRunsAndWhyACommandCouldNotRun)
+{
+    writeFile(at("feature.ini"), "[PostInstall]\n1=echo.> ran.txt\n");
+    InstallerLog log;
+    TestPackage package(scratch_);
+    MSIHANDLE session = package.open();
+    auto execute = function<ExecuteCommandsFn>("ExecuteCommands");
+    auto run = [&] {
+        return execute(session, "C:\\Inst", folder_.c_str(), folder_.c_str(), "feature.ini",
+                       "0A1B", "PostInstall", FALSE, FALSE);
+    };
+    log.clear();
+    EXPECT_EQ(0, run());
+    // Read back as the engine wrote it: no part of a line is taken for a
+    // property reference.
+    std::vector<std::string> lines = log.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("4:KVIL64: running PostInstall of " + at("feature.ini"), lines[0]);
+
+    // An interpreter that does not exist: the start fails, and the log says
+    // which call failed with which error before the command's -1.
+    char saved[MAX_PATH] = {};
+    GetEnvironmentVariableA("COMSPEC", saved, MAX_PATH);
+    SetEnvironmentVariableA("COMSPEC", (folder_ + "\\no-such-interpreter.exe").c_str());
+    log.clear();
+    EXPECT_EQ(-1, run());
+    SetEnvironmentVariableA("COMSPEC", saved);
+    lines = log.lines();
+    const std::string explained = "4:KVIL64: command 1 could not be run: " + kFileNotFound;
+    auto explanation = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.rfind(explained, 0) == 0;
+    });
+    ASSERT_NE(lines.end(), explanation);
+    // GetLastError's meaning follows in parentheses.
+    EXPECT_GT(explanation->size(), explained.size() + 3);
+    EXPECT_EQ(").", explanation->substr(explanation->size() - 2));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "4:KVIL64: command 1 returned -1"));
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     "1:KVIL64: PostInstall of " + at("feature.ini") +
+                                         " failed with -1"));
 }
 
 TEST_F(Simulator, InstallPNPDevicesRunsTheDriversOfTheListedFeatures)

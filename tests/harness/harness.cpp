@@ -664,12 +664,21 @@ void setWineVersionFor(const std::string& program, const std::string& version)
     RegCloseKey(key);
 }
 
+const char* const kChildTestVariable = "KVIL_CHILD_TEST";
+
 void forgetWineVersionFor(const std::string& program)
 {
     RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Wine\\AppDefaults\\" + program).c_str());
 }
 
 }  // namespace
+
+bool isChildFor(const std::string& fullName)
+{
+    char name[256] = {};
+    DWORD length = GetEnvironmentVariableA(kChildTestVariable, name, sizeof(name));
+    return length > 0 && length < sizeof(name) && fullName == name;
+}
 
 DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineVersion,
                           const std::string& testName, std::string& output)
@@ -694,6 +703,8 @@ DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineV
     startup.hStdError = out;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::string commandLine = "\"" + copy + "\" --gtest_filter=" + testName;
+    // The child registers the test only when it is told that it runs it.
+    SetEnvironmentVariableA(kChildTestVariable, testName.c_str());
     PROCESS_INFORMATION child = {};
     DWORD exitCode = static_cast<DWORD>(-1);
     if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
@@ -703,6 +714,7 @@ DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineV
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
     }
+    SetEnvironmentVariableA(kChildTestVariable, nullptr);
     CloseHandle(out);
 
     forgetWineVersionFor(program);

@@ -194,6 +194,39 @@ private:
 DWORD runTestUnderRelease(const ScratchFolder& scratch, const std::string& wineVersion,
                           const std::string& testName, std::string& output);
 
+// Whether this process is the child that runTestUnderRelease started for the
+// test `fullName` ("Suite.Name").
+bool isChildFor(const std::string& fullName);
+
+// Registers the test only in the child started for it, so that a plain run
+// neither lists it nor reports it as skipped. The factory returns the
+// fixture's type, as TEST and TEST_F register theirs, so that the child's
+// suite keeps one fixture class.
+template <typename Fixture, typename TestClass>
+bool registerChildTest(const char* suite, const char* name, const char* file, int line)
+{
+    if (!isChildFor(std::string(suite) + "." + name))
+        return false;
+    ::testing::RegisterTest(suite, name, nullptr, nullptr, file, line,
+                            []() -> Fixture* { return new TestClass; });
+    return true;
+}
+
+#define KVIL_CHILD_TEST_(Suite, Name, Fixture)                                          \
+    class Suite##_##Name##_ChildTest : public Fixture {                                 \
+    public:                                                                             \
+        void TestBody() override;                                                       \
+    };                                                                                  \
+    [[maybe_unused]] static const bool Suite##_##Name##_registered =                    \
+        registerChildTest<Fixture, Suite##_##Name##_ChildTest>(#Suite, #Name, __FILE__, \
+                                                               __LINE__);              \
+    void Suite##_##Name##_ChildTest::TestBody()
+
+// Like TEST and TEST_F, for a test that runs only in the child of
+// runTestUnderRelease.
+#define CHILD_TEST(Suite, Name) KVIL_CHILD_TEST_(Suite, Name, ::testing::Test)
+#define CHILD_TEST_F(Fixture, Name) KVIL_CHILD_TEST_(Fixture, Name, Fixture)
+
 // A real service of the prefix's service control manager (the test service
 // program), stopped and removed again when the test ends.
 class TestService {
