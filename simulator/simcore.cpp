@@ -348,8 +348,12 @@ std::string failedCall(const char* call, DWORD error)
 
 bool startFailureIsTransient(DWORD error)
 {
-    (void)error;
-    return false;
+    // Wine reports a new process that ended before it had finished starting,
+    // without an exit status of its own, as STATUS_INTERNAL_ERROR. On a busy
+    // machine this happens to about one command interpreter in a few hundred
+    // started from the custom-action server; the same command starts at once
+    // when tried again. Windows gives this error for no such case.
+    return error == ERROR_INTERNAL_ERROR;
 }
 
 namespace {

@@ -131,8 +131,8 @@ struct RunOutcome {
 std::string failedCall(const char* call, DWORD error);
 
 // Whether a start that failed with this error is worth its one retry: Wine
-// fails CreateProcess with these when the new process dies while it starts
-// (its loader faulting on a busy machine), which a second start does not meet.
+// fails CreateProcess with it when the new process dies while it starts,
+// which a second start does not meet.
 bool startFailureIsTransient(DWORD error);
 
 // Starts the command line in that working folder (empty: the caller's) and
