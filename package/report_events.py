@@ -191,7 +191,11 @@ class ActionText:
     text: str
 
 
-OTHER_OP = ScriptOp("other")   # any operation that names no action (most of a script)
+OTHER_OP = ScriptOp("other")   # an operation that does something and names no action (most of a script)
+# The operations that only describe a script: in a rollback script, all
+# others undo something.
+BOOKKEEPING_OPS = {"RollbackInfo", "DialogInfo", "End", "SetBaseline", "InstallProtectedFiles", "ProgressTotal",
+                   "SetSourceFolder", "SetTargetFolder", "ChangeMedia", "CacheSizeFlush"}
 NAMED_OPS = {"ActionStart", "CustomActionSchedule", "CustomActionRollback", "CustomActionCommit"}
 
 
@@ -311,8 +315,7 @@ class EngineLines:
             elif op == "ProductInfo":
                 if m := PRODUCT_INFO.search(text):
                     yield ProductNamed(m[1], thread)
-                yield OTHER_OP
-            else:
+            elif op not in BOOKKEEPING_OPS:
                 yield OTHER_OP
         elif text.startswith("File: "):
             return

@@ -159,6 +159,8 @@ def restart(log, status, outcome):
         return True, "asked for (REBOOT = Force)"
     if reboot == "SUPPRESS":
         return False, "not asked for (REBOOT = Suppress)"
+    if status is not None:
+        return False, f"not asked for (exit status {status})"
     if not p:
         return None, "not known (the log holds no property)"
     return False, "not asked for in the log (neither CP_KVREBOOT nor REBOOT is set)"
@@ -209,8 +211,13 @@ def findings(log, exit_status=None, stop_messages=None):
     text} of the package's stop messages, for logs that do not hold them."""
     given = windows_status(exit_status)
     outcome, run = outcome_of(log, given)
-    if log.language is None and log.unread_line is not None:
-        outcome, run = "unknown", None
+    unread = log.language is None and log.unread_line is not None
+    if unread:
+        # The actions' lines are not read: only the status tells the outcome.
+        run = None
+        status = log.status if log.status is not None else given
+        outcome = "unknown" if status is None else "succeeded" if status in SUCCESS else \
+            "cancelled" if status == 1602 else "failed"
     status, source = (log.status, "log") if log.status is not None else (
         (given, "given") if given is not None else (None, None))
     asked, why = restart(log, status, outcome)
@@ -223,7 +230,7 @@ def findings(log, exit_status=None, stop_messages=None):
     return Findings(
         product=log.product, kind=kind_of(log), outcome=None if outcome == "unknown" else outcome,
         failing=run, failed_action=action, failed_in=failed_in(log, failing_run),
-        rolled_back=rolled_back(log, outcome, run), exit_status=status, exit_source=source,
+        rolled_back=rolled_back(log, outcome if run or not unread else "unknown", run), exit_status=status, exit_source=source,
         restart=asked, restart_why=why, stop_message=message, stop_message_from_package=from_package,
         cut=cut(log), own=own, features=feature_rows(log, outcome) if own else [])
 
