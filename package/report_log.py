@@ -218,13 +218,14 @@ class Log:
             # Windows' script operations have no end line of their own.
             self.open_at_end = stack + [current]
         # The server's list is the installation's; the client's fills what the
-        # server lacks (properties of the user-interface sequence).
+        # server lacks (properties of the user-interface sequence); the
+        # changes and the command line what a list cut short lacks.
         if server or client:
-            self.properties = dict(client, **server)
             self.property_source = "the property list at the end of the log"
         elif changed:
-            self.properties = changed
             self.property_source = "the property changes the log records"
+        if server or client or changed:
+            self.properties = {**self.command_line, **changed, **client, **server}
         self.product = self.properties.get("ProductName") or self.product or product_named
         # Wine looks for a dialog among the actions first, logs that it found
         # none (error 2726), shows the dialog and ends it with return value 0.
