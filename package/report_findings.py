@@ -33,7 +33,7 @@ def kind_of(log):
             kind = "administrative" if log.top.name == "ADMIN" else "advertise"
         elif kind is None and log.top and log.top.name == "INSTALL" and log.engine == "Wine":
             kind = "install"
-        return "major upgrade" if kind == "install" and log.upgrade else kind
+        return "major upgrade" if kind == "install" and upgrading(log) else kind
     action = (p.get("ACTION") or "INSTALL").upper()
     if action == "ADMIN":
         return "administrative"
@@ -45,9 +45,15 @@ def kind_of(log):
         return "repair"
     if p.get("Installed"):
         return "change"
-    if log.upgrade or p.get("CP_DOINGMAJORUPGRADE", "").upper() == "YES":
+    if upgrading(log) or p.get("CP_DOINGMAJORUPGRADE", "").upper() == "YES":
         return "major upgrade"
     return "install"
+
+
+def upgrading(log):
+    """Whether the run removed, or tried to remove, an old version: a nested
+    removal started, or RemoveExistingProducts failed (error 1714)."""
+    return log.upgrade or any(r.name == UPGRADE and not r.nested and log.failed(r) for r in log.runs)
 
 
 def run_kind(log):
@@ -69,6 +75,10 @@ def outcome_of(log, exit_status=None):
     for run in log.runs:
         if run.phase not in ("rollback", "end") and run.children == 0 and log.failed(run):
             ending = run
+    if ending is None:
+        # Nothing failed but in the rollback (a rollback action after a cancel).
+        ending = next((r for r in reversed(log.runs) if r.phase == "rollback" and r.children == 0
+                       and log.failed(r)), None)
     status = log.status if log.status is not None else exit_status
     cancel = next((r for r in log.runs if r.value == 2 and r.children == 0
                    and r.phase not in ("rollback", "end")), None)
@@ -104,7 +114,7 @@ def failed_in(log, run):
     old version's removal, in the rollback or a commit action."""
     if run is None:
         return None
-    if run.nested:
+    if run.nested or run.name == UPGRADE:
         return OLD_REMOVAL
     if run.phase == "script":
         return COMMIT if run.commit else SCRIPT
@@ -166,14 +176,15 @@ def restart(log, status, outcome):
     return False, "not asked for in the log (neither CP_KVREBOOT nor REBOOT is set)"
 
 
-def nested_failure(log):
-    """The old version's removal that failed: its failing step and the
-    engine's last message in it (an error such as 1730), or None."""
-    failing = [r for r in log.runs if r.nested and r.children == 0 and log.failed(r)]
-    if not failing:
-        return None
-    run = failing[-1]
-    return run.name, (run.said[-1] if run.said else None)
+def removal_failure(log):
+    """(the failing step of the old version's removal, or None when its run
+    never started; the engine's last message about it: an error such as 1730
+    in the nested run, or 1714 when the old version could not be removed at
+    all)."""
+    failing = [r for r in log.runs if (r.nested or r.name == UPGRADE) and r.children == 0 and log.failed(r)]
+    run = failing[-1] if failing else None
+    said = [line for r in log.runs if r.name == UPGRADE or r.nested for line in r.said]
+    return (run.name if run and run.nested else None), (said[-1] if said else None)
 
 
 @dataclass

@@ -8,7 +8,7 @@ import re
 from msistatus import describe
 from report_events import LANGUAGES
 from report_findings import (BEFORE_SCRIPT, COMMIT, OLD_REMOVAL, ROLLBACK, doing, failing_feature, findings,
-                             nested_failure, phase_of, published, run_kind)
+                             phase_of, published, removal_failure, run_kind)
 from report_product import FAILURE_MEANINGS, FLAGS, PHASES, PRODUCT_TYPES, RELEASES, SYSTEM_ID, SYSTEM_ID_SOURCE, \
     VERDICTS
 
@@ -127,7 +127,7 @@ def rolled_back_line(log, found):
                      for r in log.custom_runs() if r.phase == "rollback" and not r.nested]
         return "  Rolled back: yes" + (f" ({', '.join(rollbacks)})" if rollbacks else "")
     if found.rolled_back is None:
-        return "  Rolled back: not known (the log ends before a rollback would show)"
+        return f"  Rolled back: not known ({UNREAD if unread(log) else 'the log ends before a rollback would show'})"
     if found.failed_in in (BEFORE_SCRIPT, OLD_REMOVAL) and not log.script_ran():
         return "  Rolled back: nothing to roll back (it failed before the installation script ran)"
     return "  Rolled back: no rollback in the log"
@@ -166,9 +166,9 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None, found=No
             lines.append("  Nothing was installed: it stopped before the installation script ran")
     elif outcome == "failed":
         if found.failed_in == OLD_REMOVAL:
-            step, said = nested_failure(log)
-            lines.append(f"Outcome: FAILED: the old version could not be removed ({found.failed_action}: "
-                         f"its removal failed in {step})")
+            step, said = removal_failure(log)
+            lines.append(f"Outcome: FAILED: the old version could not be removed ({found.failed_action}"
+                         + (f": its removal failed in {step})" if step else ")"))
             if said:
                 lines.append(f"  The engine said: {said}")
         elif run:

@@ -113,6 +113,16 @@ Action ended 21:53:02: RemoveExistingProducts. Return value 3.
 Action ended 21:53:02: INSTALL. Return value 3.
 @6C:A4 Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 1603.
 """
+# The old version cannot be removed at all (its source is gone).
+NO_REMOVAL = """
+=== Verbose logging started: 31.01.2022  21:53:01  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+Action start 21:53:02: INSTALL.
+Action start 21:53:02: RemoveExistingProducts.
+@ Product: Example App -- Error 1714. The older version of Example App cannot be removed. System Error 1612.
+Action ended 21:53:02: RemoveExistingProducts. Return value 3.
+Action ended 21:53:02: INSTALL. Return value 3.
+@ Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 1603.
+"""
 # A /l* log (not verbose) of a French Windows: the engine's lines and the
 # closing line translated; the status still ends it.
 FRENCH_NOT_VERBOSE = """
@@ -184,6 +194,9 @@ class WindowsLogs(unittest.TestCase):
             ("cut short in the rollback script", windows(cut_after(COPY_FAILS + ROLLBACK, "FileRemove")),
              dict(FAILED, **cut, failed_action="InstallFiles", rolled_back=True)),
             ("the old version's removal fails in a major upgrade", windows(UPGRADE, thread="6C:A4"),
+             dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
+                  failed_in="old version's removal", rolled_back=False)),
+            ("the old version cannot be removed (error 1714)", windows(NO_REMOVAL),
              dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
                   failed_in="old version's removal", rolled_back=False)),
             ("not verbose, French", FRENCH_NOT_VERBOSE,
