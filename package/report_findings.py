@@ -158,9 +158,10 @@ def restart(log, status, outcome):
     reboot = p.get("REBOOT", "").upper()
     if status in (3010, 1641):
         return True, f"asked for (exit status {status})"
-    if outcome in ("stopped", "cancelled"):
-        return False, f"not asked for (the run {'stopped' if outcome == 'stopped' else 'was cancelled'} " \
-                      "before it changed anything)"
+    if outcome == "stopped":
+        return False, "not asked for (a stopped run never restarts, whatever REBOOT says)"
+    if outcome == "cancelled":
+        return False, "not asked for (the run was cancelled)"
     if reboot == "REALLYSUPPRESS":
         return False, "not asked for (REBOOT = ReallySuppress: no restart, whatever an action asked)"
     if p.get("CP_KVREBOOT", "").upper() == "YES":

@@ -125,7 +125,8 @@ def rolled_back_line(log, found):
     if found.rolled_back:
         rollbacks = [r.name + (f" {r.value}" if r.value is not None else "")
                      for r in log.custom_runs() if r.phase == "rollback" and not r.nested]
-        return "  Rolled back: yes" + (f" ({', '.join(rollbacks)})" if rollbacks else "")
+        return "  Rolled back: yes" + (f" ({', '.join(rollbacks)})" if rollbacks else
+                                       " (the rollback script undid the script's operations; no rollback action ran)")
     if found.rolled_back is None:
         return f"  Rolled back: not known ({UNREAD if unread(log) else 'the log ends before a rollback would show'})"
     if found.failed_in in (BEFORE_SCRIPT, OLD_REMOVAL) and not log.script_ran():
