@@ -221,7 +221,7 @@ class WindowsLogs(unittest.TestCase):
         for line in ["Product: Example App 2.0.0; run: install",
                      "  in the installation script: WriteSettings (error code 1603) FAILED",
                      "Outcome: FAILED in WriteSettings in the installation script",
-                     "  Rolled back: yes",
+                     "  Rolled back: yes (the rollback script undid the script's operations; no rollback action ran)",
                      "  Exit status in the log: 1603 (fatal error during installation)"]:
             with self.subTest(line=line):
                 self.assertIn(line, lines)
