@@ -213,7 +213,6 @@ class EngineLines:
         self.unread_line = None
         self.verbose = True
         self.lines = 0
-        self.prefixed = 0
 
     def _whose(self, head):
         """Whose installer wrote the log, from its first lines: Windows' puts
@@ -264,7 +263,6 @@ class EngineLines:
         if line.startswith("MSI ("):
             prefix = ENGINE_PREFIX.match(line)
             if prefix:
-                self.prefixed += 1
                 yield from self._engine_events(line[prefix.end():], prefix[1])
                 return
         language = self.language or self._language_of(line)

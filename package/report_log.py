@@ -35,6 +35,7 @@ ROLLBACK_TYPE = 0x100   # the custom action type bits of a rollback action
 COMMIT_TYPE = 0x200     # and of a commit action
 UPGRADE = "RemoveExistingProducts"   # runs the old version's removal as a nested run
 LAST_LINES = 40   # an action's last lines that the report keeps
+KEPT_AT_MOST = 10000   # the product's qualification lines kept (the last ones)
 
 
 class ActionRun:
@@ -126,6 +127,8 @@ class Log:
                     current.write(event.text)
                 if KEPT_LINES.match(event.text):
                     self.kept.append(event.text)
+                    if len(self.kept) > 2 * KEPT_AT_MOST:
+                        del self.kept[:-KEPT_AT_MOST]
             elif kind is ActionStarted:
                 name = event.name
                 if name in ENGINE_STEPS:
