@@ -88,20 +88,20 @@ def outcome_of(log, exit_status=None):
         if log.status is not None:
             if log.status in SUCCESS:
                 return "succeeded", None
-            return ("stopped" if stopped(log, ending) else "failed"), ending
+            return ("stopped" if stopped(ending) else "failed"), ending
         if ending and (log.engine == "Windows" or ending.name not in STANDARD_ACTIONS):
             # Cut short after a failure: the failure is in the log. (Wine
             # ends a standard action that had nothing to do with 0 too.)
-            return ("stopped" if stopped(log, ending) else "failed"), ending
+            return ("stopped" if stopped(ending) else "failed"), ending
         return "unknown", ending
     if top.value == 1:
         return "succeeded", None
-    if stopped(log, ending):
+    if stopped(ending):
         return "stopped", ending
     return "failed", ending
 
 
-def stopped(log, run):
+def stopped(run):
     """Whether the failing run is a stop: LaunchConditions, or an action of
     the package that writes nothing but its message (a stop message, type 19)."""
     return bool(run) and not run.nested and run.phase in ("immediate", "scheduled") and (
@@ -109,7 +109,7 @@ def stopped(log, run):
             run.name not in STANDARD_ACTIONS and not run.name.startswith(OWN_ACTIONS) and not run.wrote_own))
 
 
-def failed_in(log, run):
+def failed_in(run):
     """Where the failing step was: before the script, in the script, in the
     old version's removal, in the rollback or a commit action."""
     if run is None:
@@ -138,7 +138,7 @@ def cut(log):
     return log.status is None and (log.top is None or log.top.value is None)
 
 
-def rolled_back(log, outcome, run):
+def rolled_back(log, outcome):
     """True, False, or None when the log cannot tell (cut short while the
     script may still have been undone)."""
     if log.rolled_back:
@@ -241,8 +241,9 @@ def findings(log, exit_status=None, stop_messages=None):
     own = any(r.name.startswith(OWN_ACTIONS) for r in log.runs)
     return Findings(
         product=log.product, kind=kind_of(log), outcome=None if outcome == "unknown" else outcome,
-        failing=run, failed_action=action, failed_in=failed_in(log, failing_run),
-        rolled_back=rolled_back(log, outcome if run or not unread else "unknown", run), exit_status=status, exit_source=source,
+        failing=run, failed_action=action, failed_in=failed_in(failing_run),
+        rolled_back=rolled_back(log, "unknown" if unread else outcome),
+        exit_status=status, exit_source=source,
         restart=asked, restart_why=why, stop_message=message, stop_message_from_package=from_package,
         cut=cut(log), own=own, features=feature_rows(log, outcome) if own else [])
 

@@ -56,7 +56,8 @@ VERDICTS = [
 ]
 SYSTEM_ID = r"System id of the system = .*"
 SYSTEM_ID_SOURCE = r"Using (registry|SMBIOS) to get system id\."
-RELEASES = [r"Prereqcheck: The server has Windows \d+ OS\.", r"This is 1\dg server(, enable ivirk12g for installation)?"]
+RELEASES = [r"Prereqcheck: The server has Windows \d+ OS\.",
+            r"This is 1\dg server(, enable ivirk12g for installation)?"]
 # The command phases: the phase given to features being installed / removed.
 PHASES = {"caKVILPreInstall": ("PreInstall", "PreUnInstall"), "caKVILPostInstall": ("PostInstall", "PostUnInstall"),
           "caKVILPreInstallRollback": ("PreInstall", "PreUnInstall"),
