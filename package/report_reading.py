@@ -41,12 +41,25 @@ def detect(head, whole=False):
     return "cp1252", "ANSI text (code page 1252)", 0
 
 
+def _as_ansi(error):
+    """A byte that is no UTF-8 in a log whose first part was: read in code
+    page 1252 (an ANSI log whose first accented letter comes late)."""
+    return error.object[error.start:error.end].decode("cp1252", errors="replace"), error.end
+
+
+codecs.register_error("kvilreport-ansi", _as_ansi)
+
+
+def errors_for(codec):
+    return "kvilreport-ansi" if codec == "utf-8" else "replace"
+
+
 def decode(raw):
     """(the text of a whole log held in memory, how it was stored)."""
     codec, how, skip = detect(raw[:HEAD], whole=len(raw) <= HEAD)
     if codec == "cp932":
         return codecs.getincrementaldecoder(codec)(errors="replace").decode(raw), how
-    return raw[skip:].decode(codec, errors="replace"), how
+    return raw[skip:].decode(codec, errors=errors_for(codec)), how
 
 
 class LogFile:
@@ -65,7 +78,7 @@ class LogFile:
             raw.seek(self.skip)
             # The decoder, not the file object, so that a double-byte
             # character cut at the end of the log reads as a replacement.
-            decoder = codecs.getincrementaldecoder(self.codec)(errors="replace")
+            decoder = codecs.getincrementaldecoder(self.codec)(errors=errors_for(self.codec))
             rest = ""
             while block := raw.read(BLOCK):
                 text = rest + decoder.decode(block)
