@@ -20,6 +20,7 @@ sys.path.insert(0, str(PACKAGE))
 import kvilreport  # noqa: E402
 import report_findings  # noqa: E402
 import report_json  # noqa: E402
+import report_reading  # noqa: E402
 
 
 def windows(text, thread="D0:A0"):
@@ -232,6 +233,23 @@ class WindowsLogs(unittest.TestCase):
                       "failed in InstallInitialize)", upgrade)
         self.assertIn("  The engine said: Error 1730. You must be an Administrator to remove this application.",
                       upgrade)
+
+    def test_lines_read_block_by_block(self):
+        # Blocks of a few bytes: a "\r\n", a UTF-16 unit and a double-byte
+        # character cut between two blocks, and the log cut inside the last.
+        text = "Action start 1:00:00: A.\r\nC:\\René\r\rアクション開始 1:00:00: B。\r\n\r\nend"
+        for codec, cut in [("utf-16", 0), ("utf-16-le", 1), ("cp932", 1), ("cp1252", 0), ("utf-8", 0)]:
+            raw = text.encode(codec, errors="replace")
+            raw = raw[:len(raw) - cut]
+            with tempfile.NamedTemporaryFile() as log:
+                log.write(raw)
+                log.flush()
+                for block in (1, 2, 3, 5):
+                    with self.subTest(codec=codec, block=block):
+                        report_reading.BLOCK = block
+                        self.assertEqual(list(report_reading.LogFile(log.name).lines()),
+                                         report_reading.decode(raw)[0].splitlines())
+        report_reading.BLOCK = 1 << 20
 
     def test_fleet_summary_of_a_folder(self):
         script = PACKAGE / "kvilreport.py"
