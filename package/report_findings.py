@@ -225,8 +225,10 @@ def findings(log, exit_status=None, stop_messages=None):
     outcome, run = outcome_of(log, given)
     unread = log.language is None and log.unread_line is not None
     if unread:
-        # The actions' lines are not read: only the status tells the outcome.
-        run = None
+        # The actions' lines are not read: the status tells the outcome, and
+        # the script's operations and error codes (English in any language)
+        # the failing action of the script.
+        run = run if run and run.error_code else None
         status = log.status if log.status is not None else given
         outcome = "unknown" if status is None else "succeeded" if status in SUCCESS else \
             "cancelled" if status == 1602 else "failed"

@@ -136,6 +136,20 @@ Fin de l'action 4:25:28 : INSTALL. Valeur renvoyée : 3.
 === Logging stopped: 4/25/2015  4:25:28 ===
 Windows Installer a installé le produit. Nom du produit : Example App. Version du produit : 2.0.0. Langue du produit : 1036. Fabricant : Example. Réussite de l’installation ou état d’erreur : 1603.
 """
+# A verbose log of a German Windows: the actions' starts and ends and the
+# closing line translated; the script's operations and error codes are not.
+GERMAN = """
+=== Verbose logging started: 31.01.2022  21:24:51  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+Aktion gestartet um 21:24:36: INSTALL.
+Aktion gestartet um 21:24:36: InstallFinalize.
+@ Executing op: ActionStart(Name=WriteSettings,,)
+@ Executing op: CustomActionSchedule(Action=WriteSettings,ActionType=1025,Source=BinaryData,Target=WriteSettings,)
+CustomAction WriteSettings returned actual error code 1603 (note this may not be 100% accurate if translation happened inside sandbox)
+Aktion beendet um 21:24:37: InstallFinalize. Rückgabewert 3.
+""" + ROLLBACK + """
+Aktion beendet um 21:24:37: INSTALL. Rückgabewert 3.
+@ Windows Installer hat das Produkt installiert. Produktname: Example App. Fehler- oder Erfolgsstatus der Installation: 1603.
+"""
 CHANGE_NOT_VERBOSE = """
 === Logging started: 4/25/2015  4:25:27 ===
 Action start 4:25:27: INSTALL.
@@ -202,6 +216,9 @@ class WindowsLogs(unittest.TestCase):
                   failed_in="old version's removal", rolled_back=False)),
             ("not verbose, French", FRENCH_NOT_VERBOSE,
              dict(FAILED, kind=None, product=None, failed_action=None, failed_in=None, rolled_back=None)),
+            ("German", windows(GERMAN),
+             dict(FAILED, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
+                  rolled_back=True)),
             ("not verbose, a change", CHANGE_NOT_VERBOSE,
              dict(FAILED, kind="change", outcome="succeeded", exit_status=0, rolled_back=False)),
             ("continue marking; REBOOT = ReallySuppress", windows(CONTINUE_MARKING),
