@@ -258,8 +258,10 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
                  + (f"; run: {action}" if action else ""))
     if unread(log):
         lines.append(f"The engine's lines are in a language this report does not read (such as "
-                     f"\"{log.unread_line}\"): its actions' starts, ends and return values, and so the "
-                     "outcome, are not known.")
+                     f"\"{log.unread_line}\"): its actions' starts, ends and return values"
+                     + (", and so the outcome, are not known." if found.outcome is None else
+                        " are not known; the outcome comes from the status in the log and the script's "
+                        "operations alone."))
         missing.append(f"the engine's lines in a language this report reads "
                        f"({', '.join(language.name for language in LANGUAGES)})")
     elif not found.own:

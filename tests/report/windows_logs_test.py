@@ -146,7 +146,8 @@ Aktion gestartet um 21:24:36: InstallFinalize.
 @ Executing op: CustomActionSchedule(Action=WriteSettings,ActionType=1025,Source=BinaryData,Target=WriteSettings,)
 CustomAction WriteSettings returned actual error code 1603 (note this may not be 100% accurate if translation happened inside sandbox)
 Aktion beendet um 21:24:37: InstallFinalize. Rückgabewert 3.
-""" + ROLLBACK + """
+""" + ROLLBACK.replace("Action 21:24:37: RollbackCleanup. Removing backup files",
+                       "Aktion 21:24:37: RollbackCleanup. Sicherungsdateien werden entfernt") + """
 Aktion beendet um 21:24:37: INSTALL. Rückgabewert 3.
 @ Windows Installer hat das Produkt installiert. Produktname: Example App. Fehler- oder Erfolgsstatus der Installation: 1603.
 """
