@@ -92,7 +92,6 @@ class Log:
         self.top = None           # the outermost action (INSTALL)
         self.open_at_end = []     # actions the log never ends
         self.rolled_back = False
-        self.rollback_script = False  # a rollback script started (its undo operations may follow)
         self.upgrade = False      # the run removed an old version (a major upgrade)
         self.kept = []            # the product's qualification lines
         self._parse(reader)
@@ -103,7 +102,7 @@ class Log:
         self.line_count = reader.lines
 
     def _parse(self, reader):
-        self.engine = None
+        self.engine = None        # known once the reader has read the log's first lines
         stack, current, rollback = [], None, False
         seen = set()              # the actions the run started before it failed
         finished = False          # the outermost action has ended
@@ -111,6 +110,11 @@ class Log:
         script = 0                # the script running: 1 installation, 2 rollback (0 none)
         nested_thread = None      # the thread of the old version's removal
         product_named = None
+
+        def outer(thread):
+            """Whether an engine line is the run's own, not the old version's removal's."""
+            return not (nested_thread and thread == nested_thread) and not self._nested(stack)
+
         for event in reader.events():
             if self.engine is None:
                 self.engine = reader.engine
@@ -121,7 +125,6 @@ class Log:
                         self.rolled_back = True
                     continue
                 current = self._script_op(event, stack, current, 2 if rollback else script)
-                rollback = rollback or script == 2
             elif kind is ActionText:
                 if current:
                     current.write(event.text)
@@ -167,8 +170,7 @@ class Log:
                 if not self._nested(stack):
                     script = event.script_type
                     if script == 2:
-                        rollback = self.rollback_script = True
-                    current = None if script == 2 else current
+                        rollback, current = True, None
             elif kind is RolledBackPast:
                 # Windows names each action it rolls back past; an action runs
                 # only where a rollback operation follows.
@@ -180,12 +182,12 @@ class Log:
                 elif event.side == "C":
                     client[event.name] = event.value
             elif kind is PropertyChanged:
-                if not (nested_thread and event.thread == nested_thread) and not self._nested(stack):
+                if outer(event.thread):
                     changed[event.name] = event.value
                     if event.change == "Deleting":
                         changed.pop(event.name, None)
             elif kind is FeatureState:
-                if not (nested_thread and event.thread == nested_thread) and not self._nested(stack):
+                if outer(event.thread):
                     self.feature_states[event.feature] = (event.installed, event.request, event.action)
             elif kind is CustomActionError:
                 if event.continued:
@@ -196,12 +198,12 @@ class Log:
                         run.write(event.text)
                         break
             elif kind is StatusLogged:
-                if not (nested_thread and event.thread == nested_thread) and not self._nested(stack):
+                if outer(event.thread):
                     self.status = event.status
                     if event.closing:
                         self.closing_verb = event.verb
             elif kind is ProductNamed:
-                if not (nested_thread and event.thread == nested_thread):
+                if outer(event.thread):
                     product_named = product_named or event.name
             elif kind is ProductLine:
                 self.product = self.product or event.product
@@ -212,7 +214,7 @@ class Log:
                 if upgrading and any(run.name == UPGRADE for run in stack):
                     self.upgrade = True
                     nested_thread = event.thread
-                elif not self._nested(stack) and not (nested_thread and event.thread == nested_thread):
+                elif outer(event.thread):
                     self.command_line.update(event.properties)
         if self.engine is None:
             self.engine = reader.engine
