@@ -23,15 +23,12 @@ import sys
 
 import report_fleet
 import report_json
-from report_findings import findings, outcome_of, run_kind  # noqa: F401 (the report's findings, by name)
-from report_log import Log as _Log
+# The report's parts, also by the names the demo and the tests use.
+from report_findings import findings, outcome_of, run_kind  # noqa: F401
+from report_log import Log
 from report_product import FAILURE_MEANINGS  # noqa: F401
 from report_reading import LogFile, decode  # noqa: F401
 from report_text import machine_section, outcome_section, report  # noqa: F401
-
-
-class Log(_Log):
-    """A log held in memory: its text (or lines) and how it was stored."""
 
 
 def read(path):
