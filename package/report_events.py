@@ -220,11 +220,10 @@ class EngineLines:
         Verbose logging started" (/l*v) or "=== Logging started" (/l*);
         Wine's starts with the "Message type" lines."""
         first = next((line.strip() for line in head if line.strip()), "")
+        if first.startswith("=== Logging started") and not any(line.startswith(MESSAGE_TYPES) for line in head):
+            return "Windows", False   # /l* logs have few engine lines, some with the prefix
         if first.startswith("=== Verbose logging started") or any(ENGINE_PREFIX.match(line) for line in head):
             return "Windows", True
-        if first.startswith("=== Logging started") and not any(
-                line.startswith(language.message_type) for line in head for language in LANGUAGES):
-            return "Windows", False
         return "Wine", True
 
     def events(self):
