@@ -246,6 +246,10 @@ class WindowsLogs(unittest.TestCase):
                 self.assertIn(line, lines)
         # The engine's own steps are no custom actions.
         self.assertFalse([line for line in lines if "GenerateScript" in line or "RollbackCleanup" in line])
+        change = kvilreport.report(kvilreport.Log(CHANGE_NOT_VERBOSE))
+        self.assertEqual(change[:2], ["Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines "
+                                      "and the property list; the kind of run comes from its closing line.",
+                                      "Product: Example App; run: change (maintenance)"])
         upgrade = kvilreport.report(kvilreport.Log(windows(UPGRADE, thread="6C:A4")))
         self.assertIn("Outcome: FAILED: the old version could not be removed (RemoveExistingProducts: its removal "
                       "failed in InstallInitialize)", upgrade)
