@@ -144,6 +144,8 @@ class Log:
                     run.phase = "script" if not rollback else "rollback"
                 if self.top is None:
                     self.top = run
+                if run.parent and run.parent.name == UPGRADE:
+                    self.upgrade = True   # the old version's removal started
                 self.runs.append(run)
                 stack.append(run)
                 current = run
