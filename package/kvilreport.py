@@ -96,4 +96,9 @@ def main(argv=None):
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except BrokenPipeError:
+        # The reader stopped reading (kvilreport.py logs/ | head): no error of ours.
+        sys.stderr.close()
+        sys.exit(0)
