@@ -214,6 +214,7 @@ class Findings:
     stop_message_from_package: bool
     cut: bool
     own: bool             # the log holds this product's actions
+    empty: bool           # no action, status or property at all (no installer's log, or cut before)
     features: list = field(default_factory=list)
 
 
@@ -247,7 +248,8 @@ def findings(log, exit_status=None, stop_messages=None):
         rolled_back=rolled_back(log, "unknown" if unread else outcome),
         exit_status=status, exit_source=source,
         restart=asked, restart_why=why, stop_message=message, stop_message_from_package=from_package,
-        cut=cut(log), own=own, features=feature_rows(log, outcome) if own else [])
+        cut=cut(log), own=own, empty=log.top is None and log.status is None and not log.properties,
+        features=feature_rows(log, outcome) if own else [])
 
 
 # This product's features.

@@ -31,6 +31,9 @@ def step(found):
 
 def summary_line(source, found):
     """One log's line: log, kind, outcome, failing step, feature, exit status."""
+    if found.empty:
+        return f"{source}: no action, status or property of an installer in it (no installer's log, or cut " \
+               "before its first action)"
     outcome = found.outcome or "outcome not known"
     if found.cut:
         outcome += " (log cut short)"
