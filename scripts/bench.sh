@@ -4,7 +4,9 @@
 # the in-process runner
 # into build-bench/, creates a Wine prefix of its own there, installs gnuplot
 # for the chart, and writes build-bench/bench/results.txt and ratios.png.
-# Not part of the tests. Usage (as root on Debian 12):
+# Also writes build-bench/bench/report.txt: the report's time and memory on a
+# large log (bench/report_bench.py). Not part of the tests. Usage (as root on
+# Debian 12):
 #   scripts/bench.sh [--rounds N] [--calls N] [--only caKVILSystemCheck,...]
 set -e
 cd "$(dirname "$0")/.."
@@ -33,4 +35,7 @@ status=0
 python3 bench/run.py --bin "$build/bin" --prefix "$prefix" --out "$build/bench" \
   --def KVILMSI64.def --inputs bench/exports.txt "$@" || status=$?
 wineserver -k 2>/dev/null || true
+# The report's time and memory on a 125 MB log against a bare line loop
+# (plain Python; runs alone too: python3 bench/report_bench.py).
+python3 bench/report_bench.py --out "$build/bench" || status=$?
 exit $status

@@ -411,7 +411,8 @@ class Report(unittest.TestCase):
             ([LOGS / "wine-japanese-full-ui.log"], 0,
              "(Wine's installer writing in Japanese, ANSI text (code page 932), 408 lines)"),
             ([LOGS / "no-such.log"], 2, "kvilreport: cannot read the log"),
-            ([LOGS], 2, "kvilreport: cannot read the log"),
+            # A folder: the fleet summary, one line per file.
+            ([LOGS], 0, "wine-removal.log: removal; succeeded; exit status not known"),
             ([LOGS / "wine-removal.log", "--journal", LOGS / "no-such.txt"], 2, "kvilreport: cannot read the journal"),
         ]:
             with self.subTest(args=[pathlib.Path(a).name for a in args]):

@@ -1,0 +1,61 @@
+"""The fleet summary: the logs of many servers (one log each, as a fleet
+tool collects them), one line per log, then how many ended each way and in
+which failing step."""
+import pathlib
+from collections import Counter
+
+from msistatus import describe
+from report_findings import failing_feature
+
+PROGRESS_AFTER = 5   # more logs than this: a progress line on standard error
+
+
+def logs_of(paths):
+    """The logs named: a folder stands for every regular file in it (not its
+    subfolders), in name order."""
+    logs = []
+    for path in map(pathlib.Path, paths):
+        if path.is_dir():
+            logs += sorted((p for p in path.iterdir() if p.is_file()), key=lambda p: p.name)
+        else:
+            logs.append(path)
+    return logs
+
+
+def step(found):
+    """The failing step in words: its name and where it was."""
+    if not found.failed_action:
+        return None
+    return f"{found.failed_action} ({found.failed_in})" if found.failed_in else found.failed_action
+
+
+def summary_line(source, found):
+    """One log's line: log, kind, outcome, failing step, feature, exit status."""
+    if found.empty:
+        return f"{source}: no action, status or property of an installer in it (no installer's log, or cut " \
+               "before its first action)"
+    outcome = found.outcome or "outcome not known"
+    if found.cut:
+        outcome += " (log cut short)"
+    parts = [found.kind or "kind not known", outcome]
+    if step(found):
+        parts.append(f"at {step(found)}")
+    feature = failing_feature(found.failing) if found.failing and found.outcome == "failed" else None
+    if feature:
+        parts.append(f"feature {feature[1]}")
+    parts.append("exit status " + (describe(found.exit_status) if found.exit_status is not None else "not known"))
+    return f"{source}: " + "; ".join(parts)
+
+
+def unreadable_line(source, reason):
+    return f"{source}: cannot read the log: {reason}"
+
+
+def counts(results):
+    """The lines that count the logs by outcome and by failing step.
+    results: findings, or None for a log that could not be read."""
+    outcomes = Counter((f.outcome or "not known") if f else "unreadable" for f in results)
+    steps = Counter(step(f) for f in results if f and step(f))
+    lines = [f"{len(results)} logs: " + ", ".join(f"{n} {outcome}" for outcome, n in outcomes.most_common())]
+    lines.append("Failing steps: " + (", ".join(f"{name} {n}" for name, n in steps.most_common()) or "none"))
+    return lines

@@ -1,0 +1,30 @@
+"""The report a tool reads: one JSON object per log, made from the same
+findings as the text."""
+import json
+
+# The keys of every object, in order.
+KEYS = ["log", "product", "kind", "outcome", "failed_action", "failed_in", "rolled_back", "exit_status", "restart",
+        "stop_message", "cut", "features"]
+
+
+def as_json(found, source):
+    """The findings of the log at source as a JSON object (a dict)."""
+    features = None
+    if found.own:
+        features = [{"name": row.name, "disposition": row.disposition, "action": row.action}
+                    for row in found.features]
+    return {
+        "log": str(source), "product": found.product, "kind": found.kind, "outcome": found.outcome,
+        "failed_action": found.failed_action, "failed_in": found.failed_in, "rolled_back": found.rolled_back,
+        "exit_status": found.exit_status, "restart": found.restart, "stop_message": found.stop_message,
+        "cut": found.cut, "features": features,
+    }
+
+
+def unreadable(source, reason):
+    """The object of a log that could not be read: every key null, and why."""
+    return dict(dict.fromkeys(KEYS), log=str(source), error=f"cannot read the log: {reason}")
+
+
+def line(obj):
+    return json.dumps(obj, ensure_ascii=False)

@@ -1,0 +1,363 @@
+"""An installation as its log tells it, built from the engine's events as
+they stream by: each run of an action (immediate, scheduled, in the
+installation script, in its rollback, at the end of a failed run, or in the
+nested removal of the old version inside a major upgrade), the properties,
+the features' states, the closing status, and whether the script was rolled
+back. Keeps no line of the log but what an action wrote last and the
+product's qualification lines."""
+import re
+
+from report_events import (ActionAnnounced, ActionEnded, ActionStarted, ActionText, CommandLine,
+                           CustomActionError, EngineLines, FeatureState, ProductLine, ProductNamed, PropertyChanged,
+                           PropertyListed, RolledBackPast, ScriptHeader, ScriptOp, StatusLogged)
+from report_product import FEATURE_WORK, KEPT_LINES, OWN_ACTIONS, PHASES, SCRIPT_ACTIONS
+
+SCRIPT_RUNNERS = {"InstallFinalize", "InstallExecute", "InstallExecuteAgain"}
+STANDARD_ACTIONS = set("""
+ADMIN ADVERTISE INSTALL AllocateRegistrySpace AppSearch BindImage CCPSearch CostFinalize CostInitialize
+CreateFolders CreateShortcuts DeleteServices DisableRollback DuplicateFiles ExecuteAction FileCost
+FindRelatedProducts ForceReboot InstallAdminPackage InstallExecute InstallExecuteAgain InstallFiles
+InstallFinalize InstallInitialize InstallODBC InstallServices InstallSFPCatalogFile InstallValidate
+IsolateComponents LaunchConditions MigrateFeatureStates MoveFiles MsiConfigureServices MsiPublishAssemblies
+MsiUnpublishAssemblies PatchFiles ProcessComponents PublishComponents PublishFeatures PublishProduct
+RegisterClassInfo RegisterComPlus RegisterExtensionInfo RegisterFonts RegisterMIMEInfo RegisterProduct
+RegisterProgIdInfo RegisterTypeLibraries RegisterUser RemoveDuplicateFiles RemoveEnvironmentStrings
+RemoveExistingProducts RemoveFiles RemoveFolders RemoveIniValues RemoveODBC RemoveRegistryValues
+RemoveShortcuts ResolveSource RMCCPSearch ScheduleReboot SelfRegModules SelfUnregModules SetODBCFolders
+StartServices StopServices UnpublishComponents UnpublishFeatures UnpublishProduct UnregisterClassInfo
+UnregisterComPlus UnregisterExtensionInfo UnregisterFonts UnregisterMIMEInfo UnregisterProgIdInfo
+UnregisterTypeLibraries ValidateProductID WriteEnvironmentStrings WriteIniValues WriteRegistryValues
+MsiInstallDRM MsiRemoveDRM MsiProcessDrivers MsiUnpublishAssemblies InstallSFPCatalogFile
+""".split())
+# The engine's own steps, announced like actions: no action of the package.
+ENGINE_STEPS = {"GenerateScript", "RollbackCleanup", "Rollback", "CommitCleanup"}
+ROLLBACK_TYPE = 0x100   # the custom action type bits of a rollback action
+COMMIT_TYPE = 0x200     # and of a commit action
+UPGRADE = "RemoveExistingProducts"   # runs the old version's removal as a nested run
+LAST_LINES = 40   # an action's last lines that the report keeps
+KEPT_AT_MOST = 10000   # the product's qualification lines kept (the last ones)
+
+
+class ActionRun:
+    """One run of an action as the log shows it."""
+
+    def __init__(self, name, phase, parent):
+        self.name = name
+        self.phase = phase        # immediate, scheduled, script, rollback or end (of a failed run)
+        self.parent = parent
+        self.children = 0
+        self.value = None         # "Return value" as logged; None when not logged
+        self.error_code = None    # Windows' "returned actual error code"
+        self.lines = []           # what the action itself wrote (its last lines)
+        self.said = []            # the engine's messages during the action (a stop's text)
+        self.work = []            # (Installing or Uninstalling, feature) of the command phases
+        self.wrote_own = False    # the action wrote a line that is no message of the engine
+        self.dialog = False       # a dialog of the user-interface sequence, not an action
+        self.not_found = False    # Wine looked for it among the actions and found none (a dialog)
+        self.failed_in_script = False  # the script stopped in it (a standard action in Windows' script)
+        self.commit = False       # a commit custom action
+        self.nested = bool(parent and (parent.nested or parent.name == UPGRADE))
+        if parent:
+            parent.children += 1
+
+    def write(self, line, said=False):
+        self.lines.append(line)
+        if len(self.lines) > 2 * LAST_LINES:
+            del self.lines[:-LAST_LINES]
+        if said:
+            self.said.append(line)
+        else:
+            self.wrote_own = True
+            if m := FEATURE_WORK.match(line):
+                self.work.append(m.groups())
+            elif line.endswith(f"Action not found: {self.name}"):
+                self.not_found = True
+
+
+class Log:
+    """An installer log, read into action runs, properties and features.
+    source: the log's text or its lines (an iterable, read once)."""
+
+    def __init__(self, source, encoding=""):
+        self.encoding = encoding
+        reader = EngineLines(source.splitlines() if isinstance(source, str) else source)
+        self.runs = []
+        self.properties = {}
+        self.property_source = None
+        self.command_line = {}    # the run's own command line (its properties)
+        self.feature_states = {}
+        self.status = None
+        self.closing_verb = None  # installed, reconfigured, removed; "" translated; None no closing line
+        self.product = None
+        self.top = None           # the outermost action (INSTALL)
+        self.open_at_end = []     # actions the log never ends
+        self.rolled_back = False
+        self.upgrade = False      # the run removed an old version (a major upgrade)
+        self.kept = []            # the product's qualification lines
+        self._parse(reader)
+        self.engine = reader.engine
+        self.language = reader.language
+        self.unread_line = reader.unread_line if reader.language is None else None
+        self.verbose = reader.verbose
+        self.line_count = reader.lines
+
+    def _parse(self, reader):
+        self.engine = None        # known once the reader has read the log's first lines
+        stack, current, rollback = [], None, False
+        seen = set()              # the actions the run started before it failed
+        finished = False          # the outermost action has ended
+        server, client, changed = {}, {}, {}
+        script = 0                # the script running: 1 installation, 2 rollback (0 none)
+        nested_thread = None      # the thread of the old version's removal
+        product_named = None
+
+        def outer(thread):
+            """Whether an engine line is the run's own, not the old version's removal's."""
+            return not (nested_thread and thread == nested_thread) and not self._nested(stack)
+
+        for event in reader.events():
+            if self.engine is None:
+                self.engine = reader.engine
+            kind = type(event)
+            if kind is ScriptOp:
+                if event.op == "other":
+                    if script == 2 and not self._nested(stack):
+                        self.rolled_back = True
+                    continue
+                current = self._script_op(event, stack, current, 2 if rollback else script)
+            elif kind is ActionText:
+                if current:
+                    current.write(event.text)
+                if KEPT_LINES.match(event.text):
+                    self.kept.append(event.text)
+                    if len(self.kept) > 2 * KEPT_AT_MOST:
+                        del self.kept[:-KEPT_AT_MOST]
+            elif kind is ActionStarted:
+                name = event.name
+                if name in ENGINE_STEPS:
+                    continue
+                run = ActionRun(name, self._after_failure(name, seen) if rollback else
+                                "end" if finished and not stack else "immediate", stack[-1] if stack else None)
+                if not rollback:
+                    seen.add(name)
+                if run.parent and (run.parent.name in SCRIPT_RUNNERS or run.parent.phase == "script"):
+                    run.phase = "script" if not rollback else "rollback"
+                if self.top is None:
+                    self.top = run
+                if run.parent and run.parent.name == UPGRADE:
+                    self.upgrade = True   # the old version's removal started
+                self.runs.append(run)
+                stack.append(run)
+                current = run
+            elif kind is ActionEnded:
+                for depth in range(len(stack) - 1, -1, -1):
+                    if stack[depth].name == event.name:
+                        ended = stack[depth]
+                        ended.value = event.value
+                        if ended.name in SCRIPT_RUNNERS and self.failure(event.value):
+                            self._script_stopped(ended)
+                        if ended.name == UPGRADE:
+                            nested_thread = None
+                        # Wine ends the outermost action of a failed run first
+                        # and then logs its rollback as actions of their own.
+                        if depth == 0:
+                            finished = True
+                            rollback = rollback or self.failure(stack[0].value)
+                        del stack[depth:]
+                        break
+                current = stack[-1] if stack else None
+            elif kind is ActionAnnounced:
+                current, rollback = self._announced(event, stack, current, rollback, seen)
+            elif kind is ScriptHeader:
+                if not self._nested(stack):
+                    script = event.script_type
+                    if script == 2:
+                        rollback, current = True, None
+            elif kind is RolledBackPast:
+                # Windows names each action it rolls back past; an action runs
+                # only where a rollback operation follows.
+                rollback = self.rolled_back = True
+                current = None
+            elif kind is PropertyListed:
+                if event.side == "S":
+                    server[event.name] = event.value
+                elif event.side == "C":
+                    client[event.name] = event.value
+            elif kind is PropertyChanged:
+                if outer(event.thread):
+                    changed[event.name] = event.value
+                    if event.change == "Deleting":
+                        changed.pop(event.name, None)
+            elif kind is FeatureState:
+                if outer(event.thread):
+                    self.feature_states[event.feature] = (event.installed, event.request, event.action)
+            elif kind is CustomActionError:
+                if event.continued:
+                    continue
+                for run in reversed(self.runs):
+                    if run.name == event.name and event.name:
+                        run.error_code = event.code
+                        run.write(event.text)
+                        break
+            elif kind is StatusLogged:
+                if outer(event.thread):
+                    self.status = event.status
+                    if event.closing:
+                        self.closing_verb = event.verb
+            elif kind is ProductNamed:
+                if outer(event.thread):
+                    product_named = product_named or event.name
+            elif kind is ProductLine:
+                self.product = self.product or event.product
+                if current:
+                    current.write(event.message, said=True)
+            elif kind is CommandLine:
+                upgrading = "UPGRADINGPRODUCTCODE" in event.properties
+                if upgrading and any(run.name == UPGRADE for run in stack):
+                    self.upgrade = True
+                    nested_thread = event.thread
+                elif outer(event.thread):
+                    self.command_line.update(event.properties)
+        if self.engine is None:
+            self.engine = reader.engine
+        self.open_at_end = stack
+        if stack and current and current not in stack:
+            # Windows' script operations have no end line of their own.
+            self.open_at_end = stack + [current]
+        # The server's list is the installation's; the client's fills what the
+        # server lacks (properties of the user-interface sequence); the
+        # changes and the command line what a list cut short lacks.
+        if server or client:
+            self.property_source = "the property list at the end of the log"
+        elif changed:
+            self.property_source = "the property changes the log records"
+        if server or client or changed:
+            self.properties = {**self.command_line, **changed, **client, **server}
+        self.product = self.properties.get("ProductName") or self.product or product_named
+        # Wine looks for a dialog among the actions first, logs that it found
+        # none (error 2726), shows the dialog and ends it with return value 0.
+        for run in self.runs:
+            if run.not_found:
+                run.dialog = True
+            # A dialog the user closed with Cancel ends with 2 (Wine logs no
+            # "Dialog created" for it).
+            if run.value == 2 and run.children == 0 and run.name not in STANDARD_ACTIONS \
+                    and not run.name.startswith(OWN_ACTIONS):
+                run.dialog = True
+        in_script = {r.name for r in self.runs if r.phase in ("script", "rollback")}
+        for run in self.runs:
+            if run.phase == "immediate" and (run.name in SCRIPT_ACTIONS or run.name in in_script):
+                run.phase = "scheduled"
+        self.rolled_back = self.rolled_back or any(r.phase == "rollback" and not r.nested for r in self.runs)
+
+    @staticmethod
+    def _nested(stack):
+        return bool(stack) and stack[-1].nested
+
+    def _script_op(self, event, stack, current, script):
+        """The run an operation of Windows' script starts, or the current one."""
+        if event.op == "ActionStart":
+            if script == 2:
+                # The action being rolled back (in the rollback script, or
+                # once Windows has named the actions it rolls back past):
+                # what follows undoes it.
+                return None
+            if event.action in ENGINE_STEPS:
+                return current
+            return self._script_run(event.action, stack, False)
+        rollback_type = bool(event.action_type & ROLLBACK_TYPE)
+        if event.op == "CustomActionSchedule" and rollback_type:
+            # The script only records a rollback action here.
+            if current and current.name == event.action and not current.wrote_own:
+                self._drop(current)
+            return None
+        if current is None or current.name != event.action or current.value is not None:
+            current = self._script_run(event.action, stack, event.op == "CustomActionRollback" or script == 2)
+        current.commit = current.commit or event.op == "CustomActionCommit" or bool(
+            event.action_type & COMMIT_TYPE and not rollback_type)
+        return current
+
+    def _announced(self, event, stack, current, rollback, seen):
+        """(the current run, whether the rollback runs) after an action's
+        announcement: a dialog, a progress text of the product's action, an
+        operation of the script, or the engine's rollback."""
+        name = event.name
+        if name == "Rollback":
+            self.rolled_back = True
+            return current, True
+        if name in ENGINE_STEPS:
+            return current, rollback
+        if event.text == "Dialog created":
+            for run in reversed(self.runs):
+                if run.name == name:
+                    run.dialog = True
+                    break
+        elif (running := current if current and current.value is None else None) and \
+                running.name.startswith(OWN_ACTIONS) and not name.startswith(OWN_ACTIONS) and \
+                name not in STANDARD_ACTIONS and not event.followed_by_start:
+            # A product action's progress text: the vendor library
+            # announces it as an action of another name.
+            running.write(f"progress: {event.text}")
+        elif not event.followed_by_start:
+            if current and current.name == name and current.value is None and current.phase in ("script", "rollback"):
+                # Windows' script named it already (Executing op: ActionStart).
+                return current, rollback
+            # An operation of the installation script (Windows logs no
+            # start and end for those).
+            current = self._script_run(name, stack, rollback)
+            if rollback and current.phase == "rollback":
+                current.phase = self._after_failure(name, seen)
+        return current, rollback
+
+    def _script_stopped(self, runner):
+        """A script runner that failed: unless an action of the script failed
+        on its own, the script stopped in the action it ran last (a standard
+        action, such as InstallFiles with error 1310)."""
+        if self.engine != "Windows":
+            return
+        script_runs = [r for r in self.runs if r.parent is runner and r.phase == "script"]
+        if script_runs and not any(self.failed(r) for r in script_runs):
+            script_runs[-1].failed_in_script = True
+
+    def _script_run(self, name, stack, rollback):
+        run = ActionRun(name, "rollback" if rollback else "script", stack[-1] if stack else None)
+        self.runs.append(run)
+        return run
+
+    @staticmethod
+    def _after_failure(name, seen):
+        """The phase of an action after the run failed: the rollback of the
+        installation script (its rollback actions and the standard actions
+        that undo what the script did; Wine logs each action of the script,
+        a rollback action too, when it schedules it), else an action of the
+        package for the end of a failed or cancelled run."""
+        return "rollback" if name in STANDARD_ACTIONS or name in seen else "end"
+
+    def _drop(self, run):
+        self.runs.remove(run)
+        if run.parent:
+            run.parent.children -= 1
+
+    def failure(self, value):
+        """Whether a logged return value means failure (Wine logs 0, Windows 3)."""
+        return value == 3 or (value == 0 and self.engine == "Wine")
+
+    def failed(self, run):
+        return not run.dialog and (run.error_code not in (None, 0) or run.failed_in_script or (
+            run.value is not None and self.failure(run.value)))
+
+    def found(self, pattern):
+        """The product's qualification lines that match pattern, in order."""
+        return [line for line in self.kept if re.fullmatch(pattern, line)]
+
+    def custom_runs(self):
+        return [r for r in self.runs if r.name not in STANDARD_ACTIONS and r.name not in ENGINE_STEPS
+                and not r.dialog]
+
+    def command_runs(self):
+        """The command phases that ran, in the installation script or its rollback."""
+        return [r for r in self.runs if r.name in PHASES and r.phase in ("script", "rollback")]
+
+    def script_ran(self):
+        """Whether the run's own installation script ran (not the old version's)."""
+        return any(r.phase == "script" and not r.nested for r in self.runs)

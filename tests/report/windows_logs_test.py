@@ -1,0 +1,316 @@
+"""The report on Windows Installer logs of any product, as Windows writes
+them on a server: short excerpts in the format of real verbose logs (the
+script's operations, a rollback script, the old version's removal nested in
+a major upgrade, closing lines of each kind and language, /l* logs), each
+checked through the JSON a fleet tool reads; and the fleet summary of a
+folder. Plain Python: no Wine needed.
+
+  windows_logs_test.py [unittest arguments]
+"""
+import codecs
+import json
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PACKAGE = pathlib.Path(__file__).resolve().parents[2] / "package"
+sys.path.insert(0, str(PACKAGE))
+import kvilreport  # noqa: E402
+import report_findings  # noqa: E402
+import report_json  # noqa: E402
+import report_reading  # noqa: E402
+
+
+def windows(text, thread="D0:A0"):
+    """A log in Windows' format: "@ " starts an engine line of the server
+    (its prefix written out), "@XX:YY " one of another thread."""
+    lines = []
+    for line in text.strip("\n").splitlines():
+        line = line.strip()
+        if line.startswith("@"):
+            pair, line = (line[1:6], line[7:]) if line[1] != " " else (thread, line[2:])
+            line = f"MSI (s) ({pair}) [21:24:36:743]: {line}"
+        lines.append(line)
+    return "\r\n".join(lines) + "\r\n"
+
+
+def as_json(text, **options):
+    log = kvilreport.Log(*kvilreport.decode(text.encode("utf-16")))
+    return report_json.as_json(report_findings.findings(log, **options), "server.log")
+
+
+START = """
+=== Verbose logging started: 31.01.2022  21:24:51  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+@ Command Line: CURRENTDIRECTORY=c:\\setup CLIENTUILEVEL=3 CLIENTPROCESSID=14244
+Action start 21:24:36: INSTALL.
+Action start 21:24:36: LaunchConditions.
+Action ended 21:24:36: LaunchConditions. Return value 1.
+Action start 21:24:36: InstallInitialize.
+Action ended 21:24:36: InstallInitialize. Return value 1.
+Action start 21:24:36: InstallFiles.
+Action ended 21:24:36: InstallFiles. Return value 1.
+Action start 21:24:36: WriteSettings.
+Action ended 21:24:36: WriteSettings. Return value 1.
+Action start 21:24:36: InstallFinalize.
+@ Executing op: Header(Signature=1397708873,Version=500,Timestamp=1413458707,LangId=1033,Platform=0,ScriptType=1,ScriptMajorVersion=21,ScriptMinorVersion=4,ScriptAttributes=1)
+@ Executing op: ProductInfo(ProductKey={89AE375F-37F6-4C86-A44E-7FDEBAFD1BC2},ProductName=Example App,PackageName=app.msi,Language=1033)
+Action 21:24:36: GenerateScript. Generating script operations for action:
+@ Executing op: RollbackInfo(,RollbackAction=Rollback,RollbackDescription=Rolling back action:,CleanupAction=RollbackCleanup)
+@ Executing op: ActionStart(Name=InstallFiles,Description=Copying new files,Template=File: [1],  Directory: [9],  Size: [6])
+@ Executing op: FileCopy(SourceName=app.dll,SourceCabKey=app.dll,DestName=app.dll,Attributes=512,FileSize=1024)
+@ File: C:\\Program Files\\Example\\app.dll;	To be installed;	Won't patch;	No existing file
+"""
+DEFERRED_FAILS = START + """
+@ Executing op: ActionStart(Name=WriteSettings,,)
+@ Executing op: CustomActionSchedule(Action=WriteSettings,ActionType=1025,Source=BinaryData,Target=WriteSettings,)
+CustomAction WriteSettings returned actual error code 1603 (note this may not be 100% accurate if translation happened inside sandbox)
+@ Product: Example App -- Error 1722. There is a problem with this Windows Installer package.
+Action ended 21:24:37: InstallFinalize. Return value 3.
+"""
+COPY_FAILS = START + """
+@ Product: Example App -- Error 1310. Error writing to file: C:\\Program Files\\Example\\app.dll. Verify that you have access to that directory.
+Action ended 21:24:37: InstallFinalize. Return value 3.
+"""
+ROLLBACK = """
+@ Executing op: Header(Signature=1397708873,Version=500,Timestamp=1413458707,LangId=1033,Platform=0,ScriptType=2,ScriptMajorVersion=21,ScriptMinorVersion=4,ScriptAttributes=1)
+@ Executing op: RollbackInfo(,RollbackAction=Rollback,RollbackDescription=Rolling back action:,CleanupAction=RollbackCleanup)
+Action 21:24:37: RollbackCleanup. Removing backup files
+@ Executing op: ActionStart(Name=InstallFiles,Description=Copying new files,)
+@ Executing op: FileRemove(,FileName=C:\\Program Files\\Example\\app.dll,,)
+@ Executing op: End(Checksum=0,ProgressTotalHDWord=0,ProgressTotalLDWord=0)
+"""
+END = """
+Action ended 21:24:37: INSTALL. Return value 3.
+Property(S): ProductName = Example App
+Property(S): ProductVersion = 2.0.0
+Property(S): ACTION = INSTALL
+@ MainEngineThread is returning 1603
+@ Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 1603.
+=== Verbose logging stopped: 31.01.2022  21:24:37 ===
+"""
+# The old version's removal, nested in a major upgrade: its lines carry a
+# thread of their own.
+UPGRADE = """
+=== Verbose logging started: 31.01.2022  21:53:01  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+@6C:A4 Command Line: CURRENTDIRECTORY=c:\\setup CLIENTUILEVEL=0 CLIENTPROCESSID=22720
+Action start 21:53:02: INSTALL.
+Action start 21:53:02: FindRelatedProducts.
+FindRelatedProducts: Found application: {7D548A47-D599-4728-9309-7DF7C04AF04D}
+Action ended 21:53:02: FindRelatedProducts. Return value 1.
+Action start 21:53:02: InstallValidate.
+Action ended 21:53:02: InstallValidate. Return value 1.
+Action start 21:53:02: RemoveExistingProducts.
+@6C:AC Command Line: UPGRADINGPRODUCTCODE={515DE46E-BD54-4FA3-87F3-3F993961979C} CLIENTPROCESSID=22720 CLIENTUILEVEL=3 REMOVE=ALL
+@6C:AC PROPERTY CHANGE: Adding Installed property. Its value is '00:00:00'.
+Action start 21:53:02: INSTALL.
+Action start 21:53:02: InstallInitialize.
+@6C:AC Product: Example App -- Error 1730. You must be an Administrator to remove this application.
+Action ended 21:53:02: InstallInitialize. Return value 3.
+Action ended 21:53:02: INSTALL. Return value 3.
+CustomAction  returned actual error code 1603 (note this may not be 100% accurate if translation happened inside sandbox)
+Action ended 21:53:02: RemoveExistingProducts. Return value 3.
+Action ended 21:53:02: INSTALL. Return value 3.
+@6C:A4 Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 1603.
+"""
+# The old version cannot be removed at all (its source is gone).
+NO_REMOVAL = """
+=== Verbose logging started: 31.01.2022  21:53:01  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+Action start 21:53:02: INSTALL.
+Action start 21:53:02: RemoveExistingProducts.
+@ Product: Example App -- Error 1714. The older version of Example App cannot be removed. System Error 1612.
+Action ended 21:53:02: RemoveExistingProducts. Return value 3.
+Action ended 21:53:02: INSTALL. Return value 3.
+@ Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 1603.
+"""
+# A /l* log (not verbose) of a French Windows: the engine's lines and the
+# closing line translated; the status still ends it.
+FRENCH_NOT_VERBOSE = """
+=== Logging started: 4/25/2015  4:25:27 ===
+Début de l'action 4:25:27 : INSTALL.
+Début de l'action 4:25:27 : InstallFiles.
+Produit : Example App -- Erreur 1310.
+Fin de l'action 4:25:28 : InstallFiles. Valeur renvoyée : 3.
+Fin de l'action 4:25:28 : INSTALL. Valeur renvoyée : 3.
+=== Logging stopped: 4/25/2015  4:25:28 ===
+Windows Installer a installé le produit. Nom du produit : Example App. Version du produit : 2.0.0. Langue du produit : 1036. Fabricant : Example. Réussite de l’installation ou état d’erreur : 1603.
+"""
+# A verbose log of a German Windows: the actions' starts and ends and the
+# closing line translated; the script's operations and error codes are not.
+GERMAN = """
+=== Verbose logging started: 31.01.2022  21:24:51  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+Aktion gestartet um 21:24:36: INSTALL.
+Aktion gestartet um 21:24:36: InstallFinalize.
+@ Executing op: ActionStart(Name=WriteSettings,,)
+@ Executing op: CustomActionSchedule(Action=WriteSettings,ActionType=1025,Source=BinaryData,Target=WriteSettings,)
+CustomAction WriteSettings returned actual error code 1603 (note this may not be 100% accurate if translation happened inside sandbox)
+Aktion beendet um 21:24:37: InstallFinalize. Rückgabewert 3.
+""" + ROLLBACK.replace("Action 21:24:37: RollbackCleanup. Removing backup files",
+                       "Aktion 21:24:37: RollbackCleanup. Sicherungsdateien werden entfernt") + """
+Aktion beendet um 21:24:37: INSTALL. Rückgabewert 3.
+@ Windows Installer hat das Produkt installiert. Produktname: Example App. Fehler- oder Erfolgsstatus der Installation: 1603.
+"""
+CHANGE_NOT_VERBOSE = """
+=== Logging started: 4/25/2015  4:25:27 ===
+Action start 4:25:27: INSTALL.
+Action start 4:25:27: MigrateFeatureStates.
+Action ended 4:25:27: MigrateFeatureStates. Return value 0.
+Action ended 4:25:28: INSTALL. Return value 1.
+=== Logging stopped: 4/25/2015  4:25:28 ===
+Windows Installer reconfigured the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Reconfiguration success or error status: 0.
+"""
+CONTINUE_MARKING = """
+=== Verbose logging started: 31.01.2022  21:24:51  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+Action start 21:24:36: INSTALL.
+Action start 21:24:36: CheckOptionalTool.
+CustomAction CheckOptionalTool returned actual error code 1603 but will be translated to success due to continue marking
+Action ended 21:24:36: CheckOptionalTool. Return value 1.
+Action ended 21:24:37: INSTALL. Return value 1.
+Property(S): ProductName = Example App
+Property(S): REBOOT = ReallySuppress
+@ Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 0.
+"""
+STOPPED = """
+=== Verbose logging started: 05.02.2022  14:07:26  Build type: SHIP UNICODE 5.00.10011.00  Calling process: msiexec.exe ===
+Action start 14:07:26: INSTALL.
+Action start 14:07:26: LaunchConditions.
+@ Product: Example App -- This product needs a server edition of Windows.
+Action ended 14:07:27: LaunchConditions. Return value 3.
+Action ended 14:07:27: INSTALL. Return value 3.
+Property(C): ProductName = Example App
+Property(C): REBOOT = Force
+@ Windows Installer installed the product. Product Name: Example App. Product Version: 2.0.0. Product Language: 1033. Manufacturer: Example. Installation success or error status: 1603.
+"""
+FAILED = {"product": "Example App", "kind": "install", "outcome": "failed", "exit_status": 1603, "restart": False,
+          "cut": False, "features": None, "stop_message": None}
+
+
+def cut_after(text, last):
+    return text[:text.index("\n", text.index(last)) + 1]
+
+
+class WindowsLogs(unittest.TestCase):
+    def test_json_of_each_kind_of_log(self):
+        cut = {"cut": True, "exit_status": None, "restart": None}
+        for what, text, expected in [
+            ("a deferred action fails; the rollback script undoes the files, no rollback action runs",
+             windows(DEFERRED_FAILS + ROLLBACK + END),
+             dict(FAILED, failed_action="WriteSettings", failed_in="script", rolled_back=True)),
+            ("a standard action fails in the script (error 1310), then the rollback script",
+             windows(COPY_FAILS + ROLLBACK + END),
+             dict(FAILED, failed_action="InstallFiles", failed_in="script", rolled_back=True)),
+            ("a rollback script that undoes nothing", windows(DEFERRED_FAILS + ROLLBACK.split("Action 21")[0] + END),
+             dict(FAILED, failed_action="WriteSettings", rolled_back=False)),
+            ("cut short after the action's error code", windows(cut_after(DEFERRED_FAILS, "returned actual error")),
+             dict(FAILED, **cut, failed_action="WriteSettings", failed_in="script", rolled_back=None)),
+            ("cut short after the script's failure, the product named by the script only",
+             windows(cut_after(COPY_FAILS, "InstallFinalize. Return value 3.")),
+             dict(FAILED, **cut, failed_action="InstallFiles", failed_in="script", rolled_back=None)),
+            ("cut short in the rollback script", windows(cut_after(COPY_FAILS + ROLLBACK, "FileRemove")),
+             dict(FAILED, **cut, failed_action="InstallFiles", rolled_back=True)),
+            ("the old version's removal fails in a major upgrade", windows(UPGRADE, thread="6C:A4"),
+             dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
+                  failed_in="old version's removal", rolled_back=False)),
+            ("the old version cannot be removed (error 1714)", windows(NO_REMOVAL),
+             dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
+                  failed_in="old version's removal", rolled_back=False)),
+            ("not verbose, French", FRENCH_NOT_VERBOSE,
+             dict(FAILED, kind=None, product=None, failed_action=None, failed_in=None, rolled_back=None)),
+            ("German", windows(GERMAN),
+             dict(FAILED, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
+                  rolled_back=True)),
+            ("not verbose, a change", CHANGE_NOT_VERBOSE,
+             dict(FAILED, kind="change", outcome="succeeded", exit_status=0, rolled_back=False)),
+            ("continue marking; REBOOT = ReallySuppress", windows(CONTINUE_MARKING),
+             dict(FAILED, outcome="succeeded", exit_status=0, failed_action=None, failed_in=None,
+                  rolled_back=False)),
+            ("stopped by a launch condition; REBOOT = Force", windows(STOPPED),
+             dict(FAILED, outcome="stopped", failed_action="LaunchConditions", failed_in="before the script",
+                  rolled_back=False, stop_message="This product needs a server edition of Windows.")),
+        ]:
+            found = as_json(text)
+            with self.subTest(what):
+                self.assertEqual(list(found), report_json.KEYS)
+                self.assertEqual({key: found[key] for key in expected}, expected)
+
+    def test_text_of_a_windows_log(self):
+        log = kvilreport.Log(windows(DEFERRED_FAILS + ROLLBACK + END))
+        lines = kvilreport.report(log)
+        for line in ["Product: Example App 2.0.0; run: install",
+                     "  in the installation script: WriteSettings (error code 1603) FAILED",
+                     "Outcome: FAILED in WriteSettings in the installation script",
+                     "  Rolled back: yes (the rollback script undid the script's operations; no rollback action ran)",
+                     "  Exit status in the log: 1603 (fatal error during installation)"]:
+            with self.subTest(line=line):
+                self.assertIn(line, lines)
+        # The engine's own steps are no custom actions.
+        self.assertFalse([line for line in lines if "GenerateScript" in line or "RollbackCleanup" in line])
+        change = kvilreport.report(kvilreport.Log(CHANGE_NOT_VERBOSE))
+        self.assertEqual(change[:2], ["Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines "
+                                      "and the property list; the kind of run comes from its closing line.",
+                                      "Product: Example App; run: change (maintenance)"])
+        upgrade = kvilreport.report(kvilreport.Log(windows(UPGRADE, thread="6C:A4")))
+        self.assertIn("Outcome: FAILED: the old version could not be removed (RemoveExistingProducts: its removal "
+                      "failed in InstallInitialize)", upgrade)
+        self.assertIn("  The engine said: Error 1730. You must be an Administrator to remove this application.",
+                      upgrade)
+
+    def test_lines_read_block_by_block(self):
+        # Blocks of a few bytes: a "\r\n", a UTF-16 unit and a double-byte
+        # character cut between two blocks, and the log cut inside the last.
+        text = "Action start 1:00:00: A.\r\nC:\\René\r\rアクション開始 1:00:00: B。\r\n\r\nend"
+        for codec, cut in [("utf-16", 0), ("utf-16-le", 1), ("cp932", 1), ("cp1252", 0), ("utf-8", 0)]:
+            raw = text.encode(codec, errors="replace")
+            raw = raw[:len(raw) - cut]
+            with tempfile.NamedTemporaryFile() as log:
+                log.write(raw)
+                log.flush()
+                for block in (1, 2, 3, 5):
+                    with self.subTest(codec=codec, block=block):
+                        report_reading.BLOCK = block
+                        self.assertEqual(list(report_reading.LogFile(log.name).lines()),
+                                         report_reading.decode(raw)[0].splitlines())
+        report_reading.BLOCK = 1 << 20
+
+    def test_fleet_summary_of_a_folder(self):
+        script = PACKAGE / "kvilreport.py"
+        with tempfile.TemporaryDirectory() as folder:
+            logs = pathlib.Path(folder)
+            (logs / "a-server.log").write_bytes(codecs.BOM_UTF16_LE + windows(COPY_FAILS + ROLLBACK + END)
+                                                .encode("utf-16-le"))
+            (logs / "b-server.log").write_text(windows(CONTINUE_MARKING), encoding="cp1252")
+            (logs / "c-server.log").write_text(windows(UPGRADE, thread="6C:A4"), encoding="cp1252")
+            (logs / "d-server.log").mkdir()   # a subfolder: not read
+            run = subprocess.run([sys.executable, script, folder], capture_output=True, text=True)
+            lines = run.stdout.splitlines()
+            self.assertEqual(lines[:3], [
+                f"{logs / 'a-server.log'}: install; failed; at InstallFiles (script); "
+                "exit status 1603 (fatal error during installation)",
+                f"{logs / 'b-server.log'}: install; succeeded; exit status 0 (success)",
+                f"{logs / 'c-server.log'}: major upgrade; failed; at RemoveExistingProducts (old version's removal); "
+                "exit status 1603 (fatal error during installation)"])
+            self.assertEqual(lines[3:], ["", "3 logs: 2 failed, 1 succeeded",
+                                         "Failing steps: InstallFiles (script) 1, "
+                                         "RemoveExistingProducts (old version's removal) 1"])
+            self.assertEqual(run.returncode, 0)
+            # A log that cannot be read is said in its line; the others are read.
+            missing = subprocess.run([sys.executable, script, logs / "z-server.log", logs / "b-server.log"],
+                                     capture_output=True, text=True)
+            self.assertEqual(missing.stdout.splitlines()[:2], [
+                f"{logs / 'z-server.log'}: cannot read the log: No such file or directory",
+                f"{logs / 'b-server.log'}: install; succeeded; exit status 0 (success)"])
+            self.assertEqual(missing.returncode, 2)
+            as_json = subprocess.run([sys.executable, script, "--json", logs / "a-server.log", logs / "c-server.log"],
+                                     capture_output=True, text=True)
+            objects = [json.loads(line) for line in as_json.stdout.splitlines()]
+            self.assertEqual([(o["failed_action"], o["rolled_back"]) for o in objects],
+                             [("InstallFiles", True), ("RemoveExistingProducts", False)])
+            refused = subprocess.run([sys.executable, script, folder, "--exit-status", "1603"],
+                                     capture_output=True, text=True)
+            self.assertEqual(refused.returncode, 2)
+            self.assertIn("--journal and --exit-status belong to one log", refused.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
