@@ -12,6 +12,8 @@
 # folder and moved into dist/ only when it is complete, so a failure leaves no
 # release folder behind.
 set -e
+# A certificate's path is taken from where the command was given.
+here=$(pwd)
 cd "$(dirname "$0")/.."
 usage="usage: scripts/release.sh [--sign CERTIFICATE.pfx] [--timestamp URL] [--build-number N]"
 certificate="" timestamp="" build_number=0
@@ -34,10 +36,10 @@ fail() {
 if [ -n "$timestamp" ] && [ -z "$certificate" ]; then
   fail "--timestamp needs --sign: only a signature gets a time stamp"
 fi
-# A missing certificate is found before the build, not after it.
+# A missing certificate or a wrong password is found before the build.
 if [ -n "$certificate" ]; then
-  [ -f "$certificate" ] || fail "the certificate $certificate does not exist"
-  certificate=$(cd "$(dirname "$certificate")" && pwd)/$(basename "$certificate")
+  case "$certificate" in /*) ;; *) certificate="$here/$certificate" ;; esac
+  scripts/sign-dll.sh --check "$certificate" || fail "no release was made"
 fi
 
 scripts/install-deps.sh
@@ -46,7 +48,7 @@ incoming=""
 trap 'rm -rf "$work" ${incoming:+"$incoming"}' EXIT
 log="$work/build.log"
 
-echo "[1/4] A clean build of KVILMSI64.dll in $work/build (log kept there until the end)"
+echo "[1/4] A clean build of KVILMSI64.dll in a temporary folder"
 if ! { cmake -S . -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
          -DBUILD_TESTING=OFF -DKVIL_BUILD_SIMULATOR=OFF -DKVIL_BUILD_NUMBER="$build_number" &&
        cmake --build "$work/build" -j2 --target KVILMSI64; } >"$log" 2>&1; then
@@ -125,6 +127,6 @@ mv "$stage" "$incoming"
 rm -rf "dist/$name"
 mv "$incoming" "dist/$name"
 incoming=""
-echo "Release: dist/$name"
+echo "Release: $(pwd)/dist/$name"
 (cd "dist/$name" && ls -l | sed '1d; s/^/      /')
-echo "$signature" | head -n 1
+echo "$signature"

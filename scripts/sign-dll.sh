@@ -5,14 +5,22 @@
 # unset or empty, the certificate is opened without one. OUT is written only when the
 # signature verifies. scripts/release.sh signs the release with it.
 # Usage: scripts/sign-dll.sh IN.dll OUT.dll CERTIFICATE.pfx [TIMESTAMP-URL]
+#        scripts/sign-dll.sh --check CERTIFICATE.pfx
 #   TIMESTAMP-URL: an RFC 3161 time-stamp server; without it the signature has
 #   no time stamp (and stops being valid when the certificate expires).
+#   --check only opens the certificate, so a release finds a wrong password
+#   before its build.
 set -e
-if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-  echo "usage: scripts/sign-dll.sh IN.dll OUT.dll CERTIFICATE.pfx [TIMESTAMP-URL]" >&2
+usage="usage: scripts/sign-dll.sh IN.dll OUT.dll CERTIFICATE.pfx [TIMESTAMP-URL] | --check CERTIFICATE.pfx"
+if [ "${1:-}" = --check ]; then
+  [ $# -eq 2 ] || { echo "$usage" >&2; exit 2; }
+  in="" out="" certificate=$2 timestamp=""
+elif [ $# -ge 3 ] && [ $# -le 4 ]; then
+  in=$1 out=$2 certificate=$3 timestamp=${4:-}
+else
+  echo "$usage" >&2
   exit 2
 fi
-in=$1 out=$2 certificate=$3 timestamp=${4:-}
 fail() {
   echo "sign: $1" >&2
   if [ -n "${2:-}" ] && [ -s "$2" ]; then
@@ -21,7 +29,7 @@ fail() {
   fi
   exit 1
 }
-[ -f "$in" ] || fail "the DLL $in does not exist"
+[ -z "$in" ] || [ -f "$in" ] || fail "the DLL $in does not exist"
 [ -f "$certificate" ] || fail "the certificate $certificate does not exist"
 [ -r "$certificate" ] || fail "the certificate $certificate cannot be read"
 
@@ -51,6 +59,7 @@ if ! openssl pkcs12 -in "$certificate" -nokeys -passin "$openssl_pass" -out "$ch
   fail "cannot open the certificate $certificate without a password (set KVIL_SIGN_PASSWORD), or not a PKCS#12 file" "$log"
 fi
 grep -q 'BEGIN CERTIFICATE' "$chain" || fail "the certificate file $certificate holds no certificate" "$log"
+[ -n "$in" ] || exit 0
 
 signed="$work/signed.dll"
 # shellcheck disable=SC2086  # $signer_pass is empty or two words

@@ -28,11 +28,12 @@ def run(*args, env=None):
     return subprocess.run([str(a) for a in args], capture_output=True, text=True, env=env)
 
 
-def certificate(folder, name, password):
-    """A self-signed code-signing certificate: FOLDER/NAME.pem and NAME.pfx."""
+def certificate(folder, name, password, usage="codeSigning"):
+    """A self-signed certificate, for code signing unless USAGE says
+    otherwise: FOLDER/NAME.pem and NAME.pfx."""
     key, pem, pfx = (folder / (name + suffix) for suffix in (".key", ".pem", ".pfx"))
     made = run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-               "-subj", f"/CN={name}", "-addext", "extendedKeyUsage=codeSigning",
+               "-subj", f"/CN={name}", "-addext", "extendedKeyUsage=" + usage,
                "-keyout", key, "-out", pem)
     assert made.returncode == 0, made.stderr
     exported = run("openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", pfx,
@@ -86,12 +87,14 @@ class ReleaseDll(unittest.TestCase):
     def test_signing_refuses_a_certificate_it_cannot_use(self):
         pem, pfx = certificate(self.folder, "Throwaway code signing", "right")
         _, open_pfx = certificate(self.folder, "No password", "")
+        _, web_pfx = certificate(self.folder, "A web server", "", usage="serverAuth")
         cases = [
             ("wrong password", pfx, "wrong", "cannot open the certificate " + str(pfx) + ": wrong password in KVIL_SIGN_PASSWORD"),
             ("password unset", pfx, None, "cannot open the certificate " + str(pfx) + " without a password"),
             ("missing file", self.folder / "missing.pfx", "right",
              "the certificate " + str(self.folder / "missing.pfx") + " does not exist"),
             ("not a PKCS#12 file", pem, None, "or not a PKCS#12 file"),
+            ("not for code signing", web_pfx, None, "does not verify against the chain of " + str(web_pfx)),
         ]
         for label, certificate_file, password, message in cases:
             with self.subTest(label):
