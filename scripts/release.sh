@@ -108,12 +108,15 @@ commit=$(git rev-parse --short=12 HEAD 2>/dev/null || echo unknown)
 if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
   commit="$commit, with changes not yet committed"
 fi
-python3 - "$stage/README.txt" "$version" "$signature" "$listing" "$commit" <<'PYTHON'
+# The unsigned DLL's checksum lets anyone rebuild the commit and compare.
+unsigned_sum=$(sha256sum <"$dll" | cut -c1-64)
+python3 - "$stage/README.txt" "$version" "$signature" "$listing" "$commit" "$unsigned_sum" <<'PYTHON'
 import pathlib
 import sys
-out, version, signature, listing, commit = sys.argv[1:]
+out, version, signature, listing, commit, unsigned_sum = sys.argv[1:]
 text = pathlib.Path("package/release-readme.txt").read_text(encoding="utf-8")
-text = text.replace("@VERSION@", version).replace("@SIGNATURE@", signature + "\nBuilt from commit " + commit + ".")
+text = text.replace("@VERSION@", version).replace("@SIGNATURE@", signature)
+text = text.replace("@COMMIT@", commit).replace("@UNSIGNED_SHA256@", unsigned_sum)
 text = text.replace("@MODULES@\n", listing)
 pathlib.Path(out).write_text(text, encoding="utf-8")
 PYTHON

@@ -66,7 +66,7 @@ signed="$work/signed.dll"
 if ! osslsigncode sign -pkcs12 "$certificate" $signer_pass -h sha256 \
        -n "Orvessa installer custom actions (64-bit)" ${timestamp:+-ts "$timestamp"} \
        -in "$in" -out "$signed" >"$log" 2>&1; then
-  fail "signing $in with $certificate failed" "$log"
+  fail "signing $in with $certificate${timestamp:+ and a time stamp from $timestamp} failed" "$log"
 fi
 if ! osslsigncode verify -in "$signed" -CAfile "$chain" >"$log" 2>&1; then
   fail "the signature of $in does not verify against the chain of $certificate" "$log"

@@ -109,6 +109,7 @@ class ReleaseDll(unittest.TestCase):
         result = sign(pfx, signed, "s3cret pass")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("sign: Signature verification: ok", result.stdout)
+        self.assertIn("sign: Timestamp is not available", result.stdout)  # none unless asked for
         verified = run("osslsigncode", "verify", "-in", signed, "-CAfile", pem)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn("Message digest algorithm  : SHA256", verified.stdout)
