@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 work=$(mktemp -d /tmp/kvil-reproducible.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
 commit=$(git rev-parse --short=12 HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
   echo "Note: the working tree has changes that are not committed; the check builds $commit as committed."

@@ -33,6 +33,9 @@ fail() {
   fi
   exit 1
 }
+case "$build_number" in
+  ''|*[!0-9]*) fail "--build-number takes a whole number from 0 to 65535, not '$build_number'" ;;
+esac
 if [ -n "$timestamp" ] && [ -z "$certificate" ]; then
   fail "--timestamp needs --sign: only a signature gets a time stamp"
 fi
@@ -46,6 +49,7 @@ scripts/install-deps.sh
 work=$(mktemp -d /tmp/kvil-release.XXXXXX)
 incoming=""
 trap 'rm -rf "$work" ${incoming:+"$incoming"}' EXIT
+trap 'exit 1' INT TERM HUP
 log="$work/build.log"
 
 echo "[1/4] A clean build of KVILMSI64.dll in a temporary folder"
@@ -63,12 +67,13 @@ mkdir "$stage"
 echo "[2/4] Checking the DLL: size and imports"
 size=$(stat -c %s "$dll")
 [ "$size" -le 409600 ] || fail "KVILMSI64.dll is $size bytes, over its budget of 400 KB"
-# Only Windows system DLLs may be imported: the package ships no runtime.
+# Only DLLs every supported Windows has in System32 may be imported: the
+# package ships no runtime (the universal C runtime is not on every 2012 R2).
 imports=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ {print $3}')
 for import in $imports; do
   case "$(echo "$import" | tr 'A-Z' 'a-z')" in
-    kernel32.dll|advapi32.dll|user32.dll|msi.dll|version.dll|shell32.dll|ole32.dll|oleaut32.dll|\
-    shlwapi.dll|gdi32.dll|ws2_32.dll|setupapi.dll|api-ms-win-*|msvcrt.dll|ucrtbase.dll) ;;
+    kernel32.dll|advapi32.dll|user32.dll|msi.dll|version.dll|shell32.dll|msvcrt.dll|\
+    ole32.dll|oleaut32.dll|shlwapi.dll|gdi32.dll|setupapi.dll|ws2_32.dll) ;;
     *) fail "KVILMSI64.dll imports $import, which is not a Windows system DLL" ;;
   esac
 done

@@ -35,6 +35,7 @@ fail() {
 
 work=$(mktemp -d /tmp/kvil-sign.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM HUP
 log="$work/tools.log"
 # The password reaches the tools through a file only this user can read, not
 # through their command lines, which every user of the machine can see.

@@ -20,9 +20,11 @@ BUILD = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else (ROOT 
 DLL = BUILD / "bin" / "KVILMSI64.dll"
 SIGN = ROOT / "scripts" / "sign-dll.sh"
 BUDGET = 400 * 1024
-# DLLs every Windows has in System32; the package ships no runtime of its own.
-SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msi.dll", "version.dll",
-               "shell32.dll", "msvcrt.dll"}
+# DLLs every supported Windows has in System32 (scripts/release.sh checks the
+# same list); the package ships no runtime of its own.
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msi.dll", "version.dll", "shell32.dll",
+               "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "gdi32.dll", "setupapi.dll",
+               "ws2_32.dll"}
 
 
 def run(*args, env=None):
