@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds the demo package from the build's bin folder.
 
-  build-package.py BIN OUT [--version 9.1.0] [--profile package/profiles/default.ini]
+  build-package.py BIN OUT [--version X.Y.Z] [--profile package/profiles/default.ini]
                    [--language 1033|1031|1041] [--record-summary]
 
 wixl compiles demo.wxs with the packager's fragment kvilmsi64-actions.wxi;
@@ -9,7 +9,8 @@ msibuild then adds what wixl cannot express: the custom action types, the
 ISSetupFile table with its streams, the feature conditions, the
 ready-to-install dialog and the stop messages. Actions whose export is not
 (yet) in KVILMSI64.def are left out with their sequence rows, so the package
-always runs what the DLL has. Every tool's output goes to OUT/build.log; a
+always runs what the DLL has. The version defaults to the release's, the
+VERSION of the project in CMakeLists.txt. Every tool's output goes to OUT/build.log; a
 failing step names itself and shows the end of that log.
 """
 import argparse
@@ -242,11 +243,20 @@ def record_summary(builder, msi):
                 "`Sequence`) VALUES ('RecordSummaryText', 'KVILDEMO_SUMMARYFILE', 1245)")
 
 
+def project_version():
+    """The release's version: the VERSION of project() in CMakeLists.txt."""
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    found = re.search(r"^project\(KVILMSI64 VERSION ([0-9]+\.[0-9]+\.[0-9]+)\b", text, re.MULTILINE)
+    if not found:
+        sys.exit("build-package: no project(KVILMSI64 VERSION X.Y.Z) line in CMakeLists.txt")
+    return found.group(1)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("bin", type=pathlib.Path)
     parser.add_argument("out", type=pathlib.Path)
-    parser.add_argument("--version", default="9.1.0")
+    parser.add_argument("--version", default=project_version())
     parser.add_argument("--profile", type=pathlib.Path, default=HERE / "profiles" / "default.ini")
     parser.add_argument("--name", default="orvessa-demo.msi")
     parser.add_argument("--language", choices=["1033", *LANGUAGES], default="1033")

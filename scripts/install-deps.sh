@@ -7,6 +7,7 @@
 #   xvfb                        xvfb-run, Xvfb       xauth                       xvfb-run's cookie
 #   msitools, wixl              msiinfo, msibuild, wixl                          googletest  the test framework
 #   imagemagick                 import (the screenshot of the full-interface run); python3 (fresh machine) runs the package scripts
+#   openssl, osslsigncode, git  (fresh machine) the release's signature, its check and the reproducibility check
 #   locales, fonts-vlgothic     the Japanese full-interface run: Wine takes the ANSI code page (932) from
 #                               the ja_JP.UTF-8 locale, and the dialog needs a font with Japanese glyphs
 # Packages named as arguments are installed too (the benchmark adds gnuplot-nox).

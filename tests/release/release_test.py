@@ -1,0 +1,153 @@
+"""What scripts/release.sh ships: the report tool's modules, found from its
+imports; the DLL, what it imports and its size; and signing with
+scripts/sign-dll.sh (the step scripts/release.sh signs with) under a throwaway
+certificate made here: a signature that verifies against the certificate's
+chain and a DLL that still loads and runs under Wine; a certificate the script
+cannot use refused with a clear error and no signed file.
+
+  release_test.py BUILD [unittest arguments]
+"""
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+BUILD = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else (ROOT / "build")
+DLL = BUILD / "bin" / "KVILMSI64.dll"
+SIGN = ROOT / "scripts" / "sign-dll.sh"
+BUDGET = 400 * 1024
+# DLLs every supported Windows has in System32 (scripts/release.sh checks the
+# same list); the package ships no runtime of its own.
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msi.dll", "version.dll", "shell32.dll",
+               "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "gdi32.dll", "setupapi.dll",
+               "ws2_32.dll"}
+
+
+def run(*args, env=None):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True, env=env)
+
+
+def certificate(folder, name, password, usage="codeSigning"):
+    """A self-signed certificate, for code signing unless USAGE says
+    otherwise: FOLDER/NAME.pem and NAME.pfx."""
+    key, pem, pfx = (folder / (name + suffix) for suffix in (".key", ".pem", ".pfx"))
+    made = run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+               "-subj", f"/CN={name}", "-addext", "extendedKeyUsage=" + usage,
+               "-keyout", key, "-out", pem)
+    assert made.returncode == 0, made.stderr
+    exported = run("openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", pfx,
+                   "-passout", "pass:" + password)
+    assert exported.returncode == 0, exported.stderr
+    return pem, pfx
+
+
+def sign(pfx, out, password=None):
+    env = dict(os.environ)
+    env.pop("KVIL_SIGN_PASSWORD", None)
+    if password is not None:
+        env["KVIL_SIGN_PASSWORD"] = password
+    return run("sh", SIGN, DLL, out, pfx, env=env)
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def local_modules(script):
+    listed = run(sys.executable, ROOT / "scripts" / "local-modules.py", script)
+    assert listed.returncode == 0, listed.stderr
+    return [pathlib.Path(line).name for line in listed.stdout.splitlines()]
+
+
+class ReportModules(unittest.TestCase):
+    def test_report_tool_ships_every_module_it_imports(self):
+        with tempfile.TemporaryDirectory() as folder:
+            folder = pathlib.Path(folder)
+            files = {
+                "tool.py": "import sys, json\nimport first\nfrom second import thing\n",
+                "first.py": "def later():\n    import third\n",  # an import inside a function
+                "second.py": "from . import fourth\nthing = 1\n",
+                "third.py": "import first\n",  # imported twice, listed once
+                "fourth.py": "",
+                "rules/__init__.py": "from rules import table\n",
+                "rules/table.py": "",
+                "unused.py": "import tool\n",  # not imported by the tool
+                "json.py": "",  # a module of the folder shadows the standard one, as Python does
+            }
+            files["second.py"] += "import rules\n"
+            for name, text in files.items():
+                (folder / name).parent.mkdir(exist_ok=True)
+                (folder / name).write_text(text)
+            listed = local_modules(folder / "tool.py")
+            self.assertEqual(listed[0], "tool.py")
+            self.assertEqual(sorted(listed), ["first.py", "fourth.py", "json.py", "rules", "second.py",
+                                              "third.py", "tool.py"])
+        # The real tool: itself first, then its modules, all in package/.
+        shipped = local_modules(ROOT / "package" / "kvilreport.py")
+        self.assertEqual(shipped[0], "kvilreport.py")
+        self.assertIn("msistatus.py", shipped)
+
+
+class ReleaseDll(unittest.TestCase):
+    def setUp(self):
+        self.folder = pathlib.Path(tempfile.mkdtemp(prefix="release-test.", dir=BUILD))
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+
+    def test_imports_only_system_dlls_within_its_budget(self):
+        dump = run("x86_64-w64-mingw32-objdump", "-p", DLL)
+        self.assertEqual(dump.returncode, 0, dump.stderr)
+        imports = {line.split()[-1].lower() for line in dump.stdout.splitlines() if "DLL Name:" in line}
+        self.assertTrue(imports and imports <= SYSTEM_DLLS, sorted(imports))
+        self.assertLessEqual(DLL.stat().st_size, BUDGET)
+
+    def test_signed_dll_verifies_loads_and_runs(self):
+        pem, pfx = certificate(self.folder, "Throwaway code signing", "s3cret pass")
+        stranger, _ = certificate(self.folder, "Someone else", "x")
+        signed = self.folder / "KVILMSI64.dll"
+        result = sign(pfx, signed, "s3cret pass")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("sign: Signature verification: ok", result.stdout)
+        self.assertIn("sign: Timestamp is not available", result.stdout)  # none unless asked for
+        verified = run("osslsigncode", "verify", "-in", signed, "-CAfile", pem)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        self.assertIn("Message digest algorithm  : SHA256", verified.stdout)
+        # The check means something: another certificate's chain is refused.
+        self.assertNotEqual(run("osslsigncode", "verify", "-in", signed, "-CAfile", stranger).returncode, 0)
+        env = dict(os.environ, WINEPREFIX=os.environ.get("WINEPREFIX", str(BUILD / "prefix")),
+                   WINEDEBUG="-all")
+        called = run("wine", BUILD / "bin" / "kvilcallexport.exe", windows_path(signed), "caKVILCTCheck", env=env)
+        self.assertEqual(called.returncode, 0, called.stdout + called.stderr)
+        self.assertEqual(called.stdout.strip(), "caKVILCTCheck returned 0")
+
+    def test_signing_refuses_a_certificate_it_cannot_use(self):
+        pem, pfx = certificate(self.folder, "Throwaway code signing", "right")
+        _, open_pfx = certificate(self.folder, "No password", "")
+        _, web_pfx = certificate(self.folder, "A web server", "", usage="serverAuth")
+        cases = [
+            ("wrong password", pfx, "wrong", "cannot open the certificate " + str(pfx) + ": wrong password in KVIL_SIGN_PASSWORD"),
+            ("password unset", pfx, None, "cannot open the certificate " + str(pfx) + " without a password"),
+            ("missing file", self.folder / "missing.pfx", "right",
+             "the certificate " + str(self.folder / "missing.pfx") + " does not exist"),
+            ("not a PKCS#12 file", pem, None, "or not a PKCS#12 file"),
+            ("not for code signing", web_pfx, None, "does not verify against the chain of " + str(web_pfx)),
+        ]
+        for label, certificate_file, password, message in cases:
+            with self.subTest(label):
+                out = self.folder / (label.replace(" ", "-") + ".dll")
+                result = sign(certificate_file, out, password)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertTrue(result.stderr.startswith("sign: "), result.stderr)
+                self.assertIn(message, result.stderr.splitlines()[0])
+                self.assertFalse(out.exists())
+        # A certificate without a password opens with KVIL_SIGN_PASSWORD unset.
+        out = self.folder / "open.dll"
+        self.assertEqual(sign(open_pfx, out).returncode, 0)
+        self.assertTrue(out.exists())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
