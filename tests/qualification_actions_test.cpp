@@ -75,6 +75,31 @@ TEST(QualificationRules, LeadingIntegersAreOnlyTheDigitsThatOpenTheText)
         EXPECT_EQ(c.second, kvil::leadingInteger(c.first)) << c.first;
 }
 
+TEST(QualificationRules, RichTextWritesBytesOutsideAsciiAndTrailBytesAsHex)
+{
+    struct Case {
+        std::string text;
+        UINT codePage;
+        std::string bytes, literal;
+    } cases[] = {
+        {"Web {\\b Server}", 1252, "Web {\\b Server}", "Web \\{\\\\b Server\\}"},
+        {"C:\\M\xFCller\\", 1252, "C:\\M\\'fcller\\", "C:\\\\M\\'fcller\\\\"},
+        // In 932 マ is 83 7D and ソ 83 5C: their second byte is part of them.
+        {"\x83\x7d\x83\x5c", 932, "\\'83\\'7d\\'83\\'5c", "\\'83\\'7d\\'83\\'5c"},
+        {"\x94\x5c\\", 932, "\\'94\\'5c\\", "\\'94\\'5c\\\\"},
+        {"\x81\x81" "A", 932, "\\'81\\'81A", "\\'81\\'81A"},  // lead byte as trail byte
+        {"a\x83", 932, "a\\'83", "a\\'83"},                     // a lead byte cut off
+        {"\xC1\x5C" "}", 936, "\\'c1\\'5c}", "\\'c1\\'5c\\}"},   // 乗 in 936
+        // In 1252, 0x83 is a character of its own and "}" stays markup.
+        {"\x83\x7d", 1252, "\\'83}", "\\'83\\}"},
+        {"\x83\x7d", CP_ACP, "\\'83}", "\\'83\\}"},  // the tests' system code page is 1252
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.bytes, kvil::richTextBytes(c.text, c.codePage)) << c.text;
+        EXPECT_EQ(c.literal, kvil::richTextLiteral(c.text, c.codePage)) << c.text;
+    }
+}
+
 TEST(QualificationRules, SummaryRichTextByteForByte)
 {
     const std::string header = "{\\rtf1{\\fonttbl{\\f0\\fswiss\\fcharset0\\fprq2{\\*\\panose "
