@@ -24,7 +24,7 @@ std::string loadLocalisedStringForCode(const Installer& installer, int baseId,
                                        const std::string& languageCode);
 
 // The product's error box: caption 2001 (the product name), text `textId`,
-// both localised. Returns the button pressed.
+// both localised. Returns the button pressed, or kUnanswered (message_box.h).
 int localisedBox(const Installer& installer, int textId, unsigned int style);
 
 }  // namespace kvil
