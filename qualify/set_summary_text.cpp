@@ -15,8 +15,8 @@ namespace {
 // Every byte of a character outside ASCII as \'hh; with `literal`, the
 // control characters "\", "{" and "}" escaped too. A double-byte character
 // whose second byte is one of them (in code page 932, \x83\x7d and \x94\x5c)
-// stays one character: RichEdit reads raw double-byte text byte by byte and
-// would take that byte as markup.
+// stays one character: a reader that takes raw double-byte text byte by byte
+// (RichEdit does) would read that byte as markup.
 std::string richText(const std::string& text, UINT codePage, bool literal)
 {
     static const char kHex[] = "0123456789abcdef";
@@ -55,6 +55,15 @@ std::string group(const std::string& text)
     return "{" + text + "}";
 }
 
+std::string listBlock(const SummaryInputs& in, const std::string& heading,
+                      const std::vector<std::string>& titles)
+{
+    std::string block = group(richTextBytes(heading, in.systemCodePage)) + kParagraph;
+    for (const std::string& title : titles)
+        block += "{\\tab " + richTextBytes(title, in.tableCodePage) + "}" + kParagraph;
+    return block + kParagraph;
+}
+
 }  // namespace
 
 std::string richTextBytes(const std::string& text, UINT codePage)
@@ -66,19 +75,6 @@ std::string richTextLiteral(const std::string& text, UINT codePage)
 {
     return richText(text, codePage, true);
 }
-
-namespace {
-
-std::string listBlock(const SummaryInputs& in, const std::string& heading,
-                      const std::vector<std::string>& titles)
-{
-    std::string block = group(richTextBytes(heading, in.systemCodePage)) + kParagraph;
-    for (const std::string& title : titles)
-        block += "{\\tab " + richTextBytes(title, in.tableCodePage) + "}" + kParagraph;
-    return block + kParagraph;
-}
-
-}  // namespace
 
 std::string summaryRichText(const SummaryInputs& in)
 {
