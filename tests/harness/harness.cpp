@@ -618,8 +618,8 @@ LRESULT CALLBACK answerMessageBox(int code, WPARAM wParam, LPARAM lParam)
             seen.ok = GetDlgItem(box, IDOK) != nullptr;
             seen.errorIcon = iconIs(box, IDI_HAND);
             seen.questionIcon = iconIs(box, IDI_QUESTION);
-            // A box with MB_SYSTEMMODAL or MB_TOPMOST activates before its
-            // text is set: what the dialog received is the box's text.
+            // Some boxes (MB_SYSTEMMODAL ones among them) activate before
+            // their text is set: what the dialog received is the box's text.
             const auto params = currentScript->params.find(box);
             if (params != currentScript->params.end()) {
                 seen.paramsSeen = true;
