@@ -2,6 +2,7 @@
 
 #include "runtime/installer.h"
 #include "runtime/localised.h"
+#include "runtime/message_box.h"
 #include "runtime/registry.h"
 #include "runtime/text.h"
 
@@ -23,6 +24,15 @@ const int kRefuses = 3;
 bool isYes(const std::string& value)
 {
     return equalsNoCase(value, "YES");
+}
+
+// Asks a Yes/No question of the full interface. Where nobody can see it and
+// nobody answers, it ends the way the same run ends below the full interface,
+// where it is not asked: `unansweredGoesOn`.
+bool userGoesOn(const Installer& installer, int textId, bool unansweredGoesOn)
+{
+    return goesOnAfter(localisedBox(installer, textId, MB_YESNO | MB_ICONQUESTION),
+                       unansweredGoesOn);
 }
 
 // Version of the earlier installation, from whichever registry side has it.
@@ -149,8 +159,8 @@ UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& featu
 
     // The checker was not run.
     if (!registryKeyExists32(HKEY_LOCAL_MACHINE, kResultsKey)) {
-        if (prompt && fullInterface &&
-            localisedBox(installer, kNotRunText, MB_YESNO | MB_ICONQUESTION) == IDNO)
+        // Unanswered, it goes on, as a run below the full interface does.
+        if (prompt && fullInterface && !userGoesOn(installer, kNotRunText, true))
             return ERROR_INSTALL_FAILURE;
         publishFeatureDispositions(installer, features);
         return ERROR_SUCCESS;
@@ -167,8 +177,8 @@ UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& featu
     const std::string productVersion = installer.property("ProductVersion");
     if (!checkerVersion.empty() && !productVersion.empty() &&
         !equalsNoCase(checkerVersion, productVersion)) {
-        if (!fullInterface ||
-            localisedBox(installer, kVersionMismatchText, MB_YESNO | MB_ICONQUESTION) == IDNO)
+        // Unanswered, it stops, as a run below the full interface does.
+        if (!fullInterface || !userGoesOn(installer, kVersionMismatchText, false))
             return ERROR_INSTALL_FAILURE;
     }
 

@@ -14,10 +14,12 @@ namespace kvil {
 class Installer;
 
 // ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the checker failed every
-// feature, or the user declines to go on. Every successful path publishes the
-// dispositions; a failing one publishes nothing. `uiLevel` and `addLocal` are
-// the UI level and the ADDLOCAL list that the node check read and rewrote in
-// the same call: neither can change in between, so they are not read again.
+// feature, or a question to go on gets any answer but Yes (unanswered, each
+// ends as the run does below the full interface). Every successful path
+// publishes the dispositions; a failing one publishes nothing. `uiLevel` and
+// `addLocal` are the UI level and the ADDLOCAL list that the node check read
+// and rewrote in the same call: neither can change in between, so they are
+// not read again.
 UINT takePrerequisiteResults(const Installer& installer, FeatureSelection& features, int uiLevel,
                              const std::string& addLocal);
 

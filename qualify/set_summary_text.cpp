@@ -12,16 +12,30 @@ namespace kvil {
 
 namespace {
 
-// A path as literal Rich Text: "\" doubled, "{" and "}" escaped.
-std::string richTextLiteral(const std::string& text)
+// Every byte of a character outside ASCII as \'hh; with `literal`, the
+// control characters "\", "{" and "}" escaped too. A double-byte character
+// whose second byte is one of them (in code page 932, \x83\x7d and \x94\x5c)
+// stays one character: a reader that takes raw double-byte text byte by byte
+// (RichEdit does) would read that byte as markup.
+std::string richText(const std::string& text, UINT codePage, bool literal)
 {
-    std::string escaped;
+    static const char kHex[] = "0123456789abcdef";
+    std::string written;
+    bool trailByte = false;
     for (char c : text) {
-        if (c == '\\' || c == '{' || c == '}')
-            escaped += '\\';
-        escaped += c;
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80 || trailByte) {
+            written += "\\'";
+            written += kHex[byte >> 4];
+            written += kHex[byte & 0x0F];
+            trailByte = !trailByte && IsDBCSLeadByteEx(codePage, byte);
+            continue;
+        }
+        if (literal && (c == '\\' || c == '{' || c == '}'))
+            written += '\\';
+        written += c;
     }
-    return escaped;
+    return written;
 }
 
 const char* const kParagraph = "{\\par }";
@@ -41,30 +55,43 @@ std::string group(const std::string& text)
     return "{" + text + "}";
 }
 
-std::string listBlock(const std::string& heading, const std::vector<std::string>& titles)
+std::string listBlock(const SummaryInputs& in, const std::string& heading,
+                      const std::vector<std::string>& titles)
 {
-    std::string block = group(heading) + kParagraph;
+    std::string block = group(richTextBytes(heading, in.systemCodePage)) + kParagraph;
     for (const std::string& title : titles)
-        block += "{\\tab " + title + "}" + kParagraph;
+        block += "{\\tab " + richTextBytes(title, in.tableCodePage) + "}" + kParagraph;
     return block + kParagraph;
 }
 
 }  // namespace
 
+std::string richTextBytes(const std::string& text, UINT codePage)
+{
+    return richText(text, codePage, false);
+}
+
+std::string richTextLiteral(const std::string& text, UINT codePage)
+{
+    return richText(text, codePage, true);
+}
+
 std::string summaryRichText(const SummaryInputs& in)
 {
     std::string text = header(in.languageOffset);
     if (in.toInstall.empty() && in.toRemove.empty())
-        return text + kParagraph + group(in.nothingSelected) + kParagraph + "}}";
+        return text + kParagraph + group(richTextBytes(in.nothingSelected, in.tableCodePage)) +
+               kParagraph + "}}";
     if (in.firstTime)
-        text += group(in.heading) + kParagraph + "{\\tab " + richTextLiteral(in.installFolder) +
-                "}" + kParagraph + kParagraph;
+        text += group(richTextBytes(in.heading, in.systemCodePage)) + kParagraph + "{\\tab " +
+                richTextLiteral(in.installFolder, in.systemCodePage) + "}" + kParagraph +
+                kParagraph;
     if (!in.toInstall.empty())
-        text += listBlock(in.installHeading, in.toInstall);
+        text += listBlock(in, in.installHeading, in.toInstall);
     if (!in.toRemove.empty())
-        text += listBlock(in.removeHeading, in.toRemove);
+        text += listBlock(in, in.removeHeading, in.toRemove);
     if (in.firstTime && !in.ranPrerequisiteChecker)
-        text += group(in.closingNote);
+        text += group(richTextBytes(in.closingNote, in.systemCodePage));
     return text + "}}";
 }
 
@@ -101,6 +128,7 @@ SummaryInputs readInputs(const Installer& installer)
     // Read once: every title and the notice below are in this language.
     const std::string language = installer.property("ProductLanguage");
     in.languageOffset = languageOffsetForCode(language);
+    in.tableCodePage = textCodePage(in.languageOffset);
     for (const FeatureRow& row : kFeatureTable) {
         if (row.titleId == kNoTitle)
             continue;

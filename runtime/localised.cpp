@@ -81,6 +81,11 @@ int languageOffsetForCode(const std::string& code)
     return 2000;
 }
 
+unsigned int textCodePage(int languageOffset)
+{
+    return languageOffset == 6000 ? 932 : languageOffset == 7000 ? 936 : CP_ACP;
+}
+
 int languageOffset(const Installer& installer)
 {
     return languageOffsetForCode(installer.property("ProductLanguage"));

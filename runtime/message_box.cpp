@@ -1,7 +1,5 @@
 #include "runtime/message_box.h"
 
-#include <vector>
-
 namespace kvil {
 
 bool boxCanBeSeen(bool windowStationVisible, bool sessionZero)
@@ -9,23 +7,11 @@ bool boxCanBeSeen(bool windowStationVisible, bool sessionZero)
     return windowStationVisible && !sessionZero;
 }
 
-int defaultButton(UINT style)
+bool goesOnAfter(int answer, bool unansweredGoesOn)
 {
-    static const std::vector<int> kButtons[] = {
-        {IDOK},                           // MB_OK
-        {IDOK, IDCANCEL},                 // MB_OKCANCEL
-        {IDABORT, IDRETRY, IDIGNORE},     // MB_ABORTRETRYIGNORE
-        {IDYES, IDNO, IDCANCEL},          // MB_YESNOCANCEL
-        {IDYES, IDNO},                    // MB_YESNO
-        {IDRETRY, IDCANCEL},              // MB_RETRYCANCEL
-        {IDCANCEL, IDTRYAGAIN, IDCONTINUE},  // MB_CANCELTRYCONTINUE
-    };
-    UINT type = style & MB_TYPEMASK;
-    if (type >= sizeof(kButtons) / sizeof(kButtons[0]))
-        return IDOK;
-    const std::vector<int>& buttons = kButtons[type];
-    size_t index = (style & MB_DEFMASK) / MB_DEFBUTTON2;
-    return index < buttons.size() ? buttons[index] : buttons.front();
+    if (answer <= kUnanswered)
+        return unansweredGoesOn;
+    return answer == IDYES;
 }
 
 namespace {
@@ -52,7 +38,7 @@ bool inSessionZero()
 // The box's text as an installer error message with the box's buttons, icon
 // and default button; the caption is logged on the line before, since the
 // engine titles its own dialog with the product name. Returns the button the
-// installer answered, or the box's default when it answered none.
+// installer answered, or kUnanswered when it answered none.
 int sendToInstaller(const Installer& installer, const std::string& caption,
                     const std::string& text, UINT style)
 {
@@ -69,7 +55,7 @@ int sendToInstaller(const Installer& installer, const std::string& caption,
                                    static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | buttons),
                                    record.get());
     }
-    return answer > 0 ? answer : defaultButton(style);
+    return answer > 0 ? answer : kUnanswered;
 }
 
 int showBox(const Installer& installer, HWND owner, const std::string& caption,
@@ -77,7 +63,9 @@ int showBox(const Installer& installer, HWND owner, const std::string& caption,
 {
     if (!boxCanBeSeen(windowStationVisible(), inSessionZero()))
         return sendToInstaller(installer, caption, text, style);
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+    // A box that could not be shown (0) was answered by nobody either.
+    const int answer = MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+    return answer > 0 ? answer : kUnanswered;
 }
 
 }  // namespace

@@ -16,12 +16,18 @@ namespace kvil {
 // visible and it does not run in session 0.
 bool boxCanBeSeen(bool windowStationVisible, bool sessionZero);
 
-// The button a box of `style` answers with when nobody presses one: its
-// default button (MB_DEFBUTTON1 to 4 among the buttons of its MB_TYPEMASK),
-// the first one when the default names a button the box does not have.
-int defaultButton(UINT style);
+// What a box returns when nobody answered it: it could not be shown, or its
+// text went to an installer that showed it nowhere (0) or failed (-1). It is
+// no button, and each question decides what it means.
+constexpr int kUnanswered = 0;
 
-// A message box owned by the foreground window; returns the button pressed.
+// Whether the run goes on after a Yes/No question: on Yes only; No, Cancel,
+// OK, Abort or any other button an external interface answers with counts
+// as No. An unanswered question goes on when `unansweredGoesOn` says so.
+bool goesOnAfter(int answer, bool unansweredGoesOn);
+
+// A message box owned by the foreground window; returns the button pressed,
+// or kUnanswered.
 int errorBox(const Installer& installer, const std::string& caption, const std::string& text,
              UINT style);
 // The same without an owner window.

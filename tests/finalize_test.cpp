@@ -247,6 +247,22 @@ TEST_F(Finalize, WhereNobodyCanSeeABoxTheLoadFailureIsAnInstallerErrorAndCleanUp
     EXPECT_FALSE(keyExists(kKevana + "\\Installer1100X"));
 }
 
+// Where it can be seen, the load failure is a box owned by the foreground
+// window, and the clean-up after it is done all the same.
+TEST_F(Finalize, ALibraryThatDoesNotLoadIsABoxAndCleanUpIsDone)
+{
+    const std::string folder = scratch / "nolibrary";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    store({{"INSTALLDIR", install}, {"SUPPORTDIR", folder}});
+    ActionRun run = runAction(caKVILFinalize, poisonedSession());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_TRUE(isBox(run, 0, "caKVILFinalize", " Failed to load library " + folder + "\\KVIL64.dll",
+                      MB_OK, Owner::kForeground));
+    EXPECT_FALSE(exists(environment.systemDrive + "\\tempini"));
+}
+
 TEST_F(Finalize, NodeRemovalOnAServerOfTheDefaultFolderStartsServicesAndRemovesOldFolders)
 {
     SupportFolder library(scratch);

@@ -5,6 +5,8 @@
 #include "install/pnp_drivers.h"
 #include "install/write_info.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <map>
 
@@ -172,6 +174,81 @@ TEST_F(InstallPhases, StorageFeatureOnAFilterDriverModelAsksForARestartAndBootDr
     EXPECT_NE(std::string::npos,
               text.find("CP_DOINGMAJORUPGRADE=Yes\r\nCP_ENABLEDWS=1\r\nCP_ISKVSADRUNNING=\r\n"));
     EXPECT_EQ(text.size() - 33, text.find("\r\nKVSS=INSTALL\r\nCP_KVREBOOT=YES\r\n"));
+}
+
+// Where the boot driver's key cannot be written, an ownerless box says so and
+// the installation goes on. The key refuses writes through its security
+// descriptor: it can be read and deleted, not opened for every access.
+TEST_F(InstallPhases, ABootDriverKeyThatCannotBeWrittenIsAnOwnerlessBox)
+{
+    const std::string services = "SYSTEM\\CurrentControlSet\\Services\\";
+    const DWORD atBoot = 0, disabled = 4;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (services + "dmload").c_str(), "Start", REG_DWORD, &atBoot, 4);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), "Start", REG_DWORD, &disabled, 4);
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;KRSDWD;;;WD)", SDDL_REVISION_1, &readOnly, nullptr));  // read, delete, DACL
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), 0, WRITE_DAC, &key);
+    const LONG secured = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly);
+    RegCloseKey(key);
+    LocalFree(readOnly);
+    HKEY probe = nullptr;
+    const LONG refused = RegOpenKeyExA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str(), 0,
+                                       KEY_ALL_ACCESS, &probe);
+    if (probe)
+        RegCloseKey(probe);
+
+    MSIHANDLE session = package.feature({"KVSS", "Storage", ""})
+                            .property("CP_REQUIRESAFAMGT", "yes")
+                            .setupFile("rules", "hwlist.ini", "[SupportedSystems]")
+                            .open();
+    package.requestState("KVSS", INSTALLSTATE_LOCAL);
+    ActionRun run = runAction(caKVILWriteInfo, session);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (services + "dmload").c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, (services + "dmboot").c_str());
+    ASSERT_EQ(ERROR_SUCCESS, secured);
+    ASSERT_EQ(ERROR_ACCESS_DENIED, refused) << "the key's descriptor was not enforced";
+
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_TRUE(isBox(run, 0, "DmBoot reg key", "Failed to set ", MB_OK, Owner::kNone));
+    EXPECT_EQ("YES", package.get("CP_KVREBOOT"));
+}
+
+// The four phases share one binding: each failure is a box captioned
+// "KVILAction" and owned by the foreground window, and stops the phase.
+TEST_F(InstallPhases, AnUnusableLibraryStopsAPhaseWithItsBox)
+{
+    ScratchFolder noExecute("PhasesNoExecuteCommands"), noLog("PhasesNoKVILLog");
+    SupportFolder withoutExecute(noExecute, "r14g-supported.ini", "ExecuteCommands");
+    SupportFolder withoutLog(noLog, "r14g-supported.ini", "KVILLog");
+    const std::string none = scratch / "nolibrary";
+    const struct {
+        std::string folder, text;
+        UINT style;
+    } cases[] = {
+        {none, "Failed to load library " + none + "\\KVIL64.dll", MB_OK | MB_ICONERROR},
+        {withoutExecute.path(), "Failed to get address for function ExecuteCommands",
+         MB_ICONERROR},
+        {withoutLog.path(), "Failed to get address for function KVILLog", MB_ICONERROR},
+    };
+    MSIHANDLE session = package.open();
+    for (const auto& c : cases) {
+        // A rollback would empty the support folder: it meets the missing library only.
+        for (Action phase : {caKVILPreInstall, caKVILPreInstallRollback}) {
+            if (phase == caKVILPreInstallRollback && c.folder != none)
+                continue;
+            SCOPED_TRACE(c.text);
+            store("SUPPORTDIR=" + c.folder + "\r\nIWS=INSTALL\r\n");
+            ActionRun run = runAction(phase, session);
+            EXPECT_EQ(1603u, run.result);
+            EXPECT_CLEAN(run);
+            ASSERT_EQ(1u, run.boxes.size());
+            EXPECT_TRUE(isBox(run, 0, "KVILAction", c.text, c.style, Owner::kForeground));
+        }
+    }
 }
 
 TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)

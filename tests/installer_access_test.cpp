@@ -19,6 +19,15 @@ UINT __stdcall logAndAsk(MSIHANDLE handle)
     return ERROR_SUCCESS;
 }
 
+UINT __stdcall twoBoxes(MSIHANDLE handle)
+{
+    Installer installer(handle);
+    kvil::errorBox(installer, "Owned", "One", MB_OK | MB_TOPMOST);
+    kvil::ownerlessBox(installer, "Ownerless", "Two",
+                       MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SYSTEMMODAL);
+    return ERROR_SUCCESS;
+}
+
 UINT __stdcall leakRecord(MSIHANDLE)
 {
     MsiCreateRecord(1);
@@ -67,11 +76,25 @@ TEST_F(InstallerAccess, LogLinesReachTheInstallerAndBoxesAreAnswered)
     EXPECT_CLEAN(run);
     EXPECT_TRUE(log.contains("Hello from the action"));
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("caKVILTest", run.boxes[0].caption);
-    EXPECT_EQ("Go on?", run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILTest", "Go on?", MB_YESNO | MB_ICONQUESTION, Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].yes && run.boxes[0].no);
     EXPECT_FALSE(run.boxes[0].ok);
     EXPECT_EQ(std::to_string(IDNO), package.get("ANSWER"));
+}
+
+TEST_F(InstallerAccess, BoxesAreSeenWithTheirWholeStyleAndTheirOwner)
+{
+    ActionRun run = runAction(twoBoxes, package.open());
+    EXPECT_CLEAN(run);
+    ASSERT_EQ(2u, run.boxes.size());
+    EXPECT_TRUE(isBox(run, 0, "Owned", "One", MB_OK | MB_TOPMOST, Owner::kForeground));
+    EXPECT_TRUE(isBox(run, 1, "Ownerless", "Two",
+                      MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SYSTEMMODAL, Owner::kNone));
+    // Flags that look alike on the window, and the owner, tell boxes apart.
+    EXPECT_FALSE(isBox(run, 0, "Owned", "One", MB_OK | MB_SYSTEMMODAL, Owner::kForeground));
+    EXPECT_FALSE(isBox(run, 0, "Owned", "One", MB_OK | MB_TOPMOST, Owner::kNone));
+    EXPECT_FALSE(isBox(run, 1, "Ownerless", "Two", MB_OKCANCEL | MB_ICONWARNING | MB_SYSTEMMODAL,
+                       Owner::kNone));
 }
 
 // An installer that answers error messages the way an engine's interface
@@ -106,25 +129,25 @@ TEST(UnattendedBoxes, ABoxIsShownOnlyWhereAUserCanSeeIt)
             << c.stationVisible << c.sessionZero;
 }
 
-TEST(UnattendedBoxes, AnUnansweredBoxTakesItsDefaultButton)
+TEST(UnattendedBoxes, OnlyYesGoesOnAndAnUnansweredQuestionAsTheQuestionSays)
 {
     struct Case {
-        UINT style;
-        int button;
+        int answer;
+        bool goesOnIfUnansweredGoesOn, goesOnIfUnansweredStops;
     } cases[] = {
-        {MB_OK, IDOK},
-        {MB_ICONERROR, IDOK},
-        {MB_YESNO | MB_ICONQUESTION, IDYES},
-        {MB_YESNO | MB_DEFBUTTON2, IDNO},
-        {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL},
-        {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL},
-        {MB_ABORTRETRYIGNORE | MB_DEFBUTTON2, IDRETRY},
-        {MB_RETRYCANCEL | MB_DEFBUTTON3, IDRETRY},  // no third button: the first
-        {MB_CANCELTRYCONTINUE | MB_DEFBUTTON3, IDCONTINUE},
-        {MB_OK | MB_DEFBUTTON4, IDOK},
+        {IDYES, true, true},
+        {IDNO, false, false},
+        {IDCANCEL, false, false},  // an external interface may answer any button
+        {IDOK, false, false},
+        {IDABORT, false, false},
+        {IDIGNORE, false, false},
+        {kvil::kUnanswered, true, false},
+        {-1, true, false},  // an installer's failure is no answer either
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.button, kvil::defaultButton(c.style)) << std::hex << c.style;
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.goesOnIfUnansweredGoesOn, kvil::goesOnAfter(c.answer, true)) << c.answer;
+        EXPECT_EQ(c.goesOnIfUnansweredStops, kvil::goesOnAfter(c.answer, false)) << c.answer;
+    }
 }
 
 TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswerCounts)
@@ -132,7 +155,7 @@ TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswer
     HiddenWindowStation hidden;
     MSIHANDLE session = package.open();
 
-    // No answer from the installer (a silent installation): the default, Yes.
+    // No answer from the installer (a silent installation): no button at all.
     ActionRun unanswered = runAction(logAndAsk, session, {IDNO}, &hidden);
     EXPECT_CLEAN(unanswered);
     EXPECT_EQ(0, unanswered.windowsCreated) << "a window on an invisible window station";
@@ -140,7 +163,7 @@ TEST_F(InstallerAccess, WhereNobodyCanSeeABoxTheInstallerGetsItsTextAndItsAnswer
     EXPECT_TRUE(log.contains("Message box \"caKVILTest\" not shown: no user can see this "
                              "process's windows. Its text follows as an error message to the "
                              "installer."));
-    EXPECT_EQ(std::to_string(IDYES), package.get("ANSWER"));
+    EXPECT_EQ(std::to_string(kvil::kUnanswered), package.get("ANSWER"));
 
     // An interface that shows the message: its button is the answer.
     AnsweringInstaller::reply = IDNO;

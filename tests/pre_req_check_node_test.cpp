@@ -464,9 +464,9 @@ TEST_P(PreReqIncompleteLibrary, FailsTheInstallationAtEveryUiLevel)
     EXPECT_EQ(1603u, run.result);
     if (c.boxText) {
         ASSERT_EQ(1u, run.boxes.size());
-        EXPECT_EQ("caKVILPreReqCheckNode", run.boxes[0].caption);
-        EXPECT_EQ(std::string("Failed to get address for function ") + c.boxText,
-                  run.boxes[0].text);
+        EXPECT_TRUE(isBox(run, 0, "caKVILPreReqCheckNode",
+                          std::string("Failed to get address for function ") + c.boxText,
+                          MB_ICONERROR, Owner::kForeground));
         EXPECT_TRUE(run.boxes[0].ok && run.boxes[0].errorIcon);
     } else {
         EXPECT_TRUE(run.boxes.empty());
@@ -508,7 +508,8 @@ TEST_F(PreReqCheckNode, ALibraryThatDoesNotLoadIsReportedByItsPath)
     ActionRun run = check(session(support, "0AAA", "2"));
     EXPECT_EQ(1603u, run.result);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("caKVILPreReqCheckNode", run.boxes[0].caption);
-    EXPECT_EQ("Failed to load library " + support.path() + "\\KVIL64.dll", run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILPreReqCheckNode",
+                      "Failed to load library " + support.path() + "\\KVIL64.dll", MB_OK,
+                      Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].ok && !run.boxes[0].errorIcon);
 }

@@ -28,6 +28,10 @@ const char* const kNotRunText =
     "\"Installation and Security User's Guide\" for more information.\n\nIt is not recommended "
     "that you continue. Are you sure you want to continue?";
 
+const char* const kMismatchText =
+    "The prerequisite check version and the MSI version do not match. Are you sure you want to "
+    "continue?";
+
 // The key is looked for in the 32-bit view, the values are read in the 64-bit one.
 void checkerResults(std::initializer_list<std::pair<const char*, const char*>> values)
 {
@@ -121,9 +125,10 @@ protected:
         return session(*packages.back(), *folders.back(), uiLevel);
     }
 
-    ActionRun check(MSIHANDLE handle, std::vector<int> answers = {})
+    ActionRun check(MSIHANDLE handle, std::vector<int> answers = {},
+                    const HiddenWindowStation* station = nullptr)
     {
-        ActionRun run = runAction(caKVILPreReqCheckNode, handle, answers);
+        ActionRun run = runAction(caKVILPreReqCheckNode, handle, answers, station);
         EXPECT_CLEAN(run);
         return run;
     }
@@ -154,8 +159,9 @@ TEST_F(PreReqIntake, AFirstInstallWithoutTheCheckerAsksWhetherToGoOn)
     ActionRun run = check(handle, {IDYES});
     EXPECT_EQ(0u, run.result);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("Orvessa Test", run.boxes[0].caption);  // the product name
-    EXPECT_EQ(kNotRunText, run.boxes[0].text);
+    // Captioned with the product name.
+    EXPECT_TRUE(isBox(run, 0, "Orvessa Test", kNotRunText, MB_YESNO | MB_ICONQUESTION,
+                      Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].yes && run.boxes[0].no && run.boxes[0].questionIcon);
     EXPECT_EQ(kHardwareOnly, statuses());
     EXPECT_EQ("", package.get("CP_USERRANPREREQ"));
@@ -224,7 +230,8 @@ TEST_F(PreReqIntake, TheKeyCountsIn32BitViewAndTheCodesIn64BitView)
     ActionRun run = check(handle, {IDYES});
     EXPECT_EQ(0u, run.result);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ(kNotRunText, run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "Orvessa Test", kNotRunText, MB_YESNO | MB_ICONQUESTION,
+                      Owner::kForeground));
 }
 
 TEST_F(PreReqIntake, ACheckerThatFailedEverythingStopsTheInstallation)
@@ -233,10 +240,10 @@ TEST_F(PreReqIntake, ACheckerThatFailedEverythingStopsTheInstallation)
     ActionRun run = check(session());
     EXPECT_EQ(1603u, run.result);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("Orvessa Test", run.boxes[0].caption);
-    EXPECT_EQ("The Prerequisite Checker reported failure for all features. Installation cannot "
-              "continue.",
-              run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "Orvessa Test",
+                      "The Prerequisite Checker reported failure for all features. Installation "
+                      "cannot continue.",
+                      MB_ICONERROR, Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].ok && run.boxes[0].errorIcon);
     EXPECT_EQ(kNothingPublished, statuses());
     EXPECT_EQ("", package.get("CP_USERRANPREREQ"));
@@ -256,9 +263,8 @@ TEST_F(PreReqIntake, ACheckerOfAnotherVersionNeedsTheUsersYes)
     ActionRun run = check(session(), {IDYES});
     EXPECT_EQ(0u, run.result);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("The prerequisite check version and the MSI version do not match. Are you sure you "
-              "want to continue?",
-              run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "Orvessa Test", kMismatchText, MB_YESNO | MB_ICONQUESTION,
+                      Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].yes && run.boxes[0].no && run.boxes[0].questionIcon);
     EXPECT_EQ("0 1 0 2 0 2 0 0 0 0 0 0", statuses());  // the codes still count
 
@@ -272,6 +278,73 @@ TEST_F(PreReqIntake, ACheckerOfAnotherVersionNeedsTheUsersYes)
     MSIHANDLE sameVersion = another("PreReqSameVersion", "2");
     packages.back()->set("ProductVersion", "9.1.0-rc");
     EXPECT_EQ(0u, check(sameVersion).result);
+}
+
+// An installer's interface that answers error messages with one button, or
+// with none (0) as a silent installation does.
+struct InstallerAnswers {
+    explicit InstallerAnswers(int reply)
+    {
+        InstallerAnswers::reply = reply;
+        texts.clear();
+        MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+        MsiSetExternalUIA(answer, INSTALLLOGMODE_ERROR, nullptr);
+    }
+    ~InstallerAnswers() { MsiSetExternalUIA(nullptr, 0, nullptr); }
+    static int WINAPI answer(void*, UINT type, LPCSTR message)
+    {
+        if ((type & 0xFF000000) == INSTALLMESSAGE_ERROR && message)
+            texts.push_back(message);
+        return reply;
+    }
+    static inline int reply = 0;
+    static inline std::vector<std::string> texts;
+};
+
+TEST_F(PreReqIntake, UnansweredQuestionsEndAsTheRunDoesBelowTheFullInterface)
+{
+    HiddenWindowStation hidden;  // as in session 0: nobody sees the question
+    InstallerAnswers silent(0);
+
+    // The checker was not run: below the full interface the run goes on.
+    MSIHANDLE notRun = session();
+    package.set("CP_FIRSTTIMEINSTALL", "YES");
+    ActionRun goesOn = check(notRun, {IDNO}, &hidden);
+    EXPECT_EQ(0, goesOn.windowsCreated);
+    EXPECT_EQ(0u, goesOn.result);
+    EXPECT_EQ(kHardwareOnly, statuses());
+    EXPECT_EQ(std::vector<std::string>{kNotRunText}, InstallerAnswers::texts);
+
+    // A checker of another version: below the full interface the run stops.
+    InstallerAnswers::texts.clear();
+    checkerResults({{"SI", "1"}});
+    checkerVersion("9.0.0");
+    ActionRun stops = check(another("PreReqMismatchUnanswered", "5"), {IDYES}, &hidden);
+    EXPECT_EQ(0, stops.windowsCreated);
+    EXPECT_EQ(1603u, stops.result);
+    EXPECT_EQ(kNothingPublished, statuses(*packages.back()));
+    EXPECT_EQ(std::vector<std::string>{kMismatchText}, InstallerAnswers::texts);
+}
+
+TEST_F(PreReqIntake, OnlyYesFromAnInstallersInterfaceGoesOnPastAQuestion)
+{
+    HiddenWindowStation hidden;
+    for (int reply : {IDYES, IDNO, IDCANCEL, IDOK, IDABORT}) {
+        SCOPED_TRACE(reply);
+        InstallerAnswers answers(reply);
+        const UINT expected = reply == IDYES ? 0u : 1603u;
+        scrubProductRegistry();
+        MSIHANDLE notRun = another("PreReqNotRunAnswer" + std::to_string(reply), "5");
+        packages.back()->set("CP_FIRSTTIMEINSTALL", "YES");
+        EXPECT_EQ(expected, check(notRun, {}, &hidden).result);
+
+        checkerResults({{"SI", "1"}});
+        checkerVersion("9.0.0");
+        EXPECT_EQ(expected,
+                  check(another("PreReqMismatchAnswer" + std::to_string(reply), "5"), {}, &hidden)
+                      .result);
+        EXPECT_EQ(2u, InstallerAnswers::texts.size());
+    }
 }
 
 TEST_F(PreReqIntake, FeatureCodesRaiseWarnAndRefuse)

@@ -75,6 +75,31 @@ TEST(QualificationRules, LeadingIntegersAreOnlyTheDigitsThatOpenTheText)
         EXPECT_EQ(c.second, kvil::leadingInteger(c.first)) << c.first;
 }
 
+TEST(QualificationRules, RichTextWritesBytesOutsideAsciiAndTrailBytesAsHex)
+{
+    struct Case {
+        std::string text;
+        UINT codePage;
+        std::string bytes, literal;
+    } cases[] = {
+        {"Web {\\b Server}", 1252, "Web {\\b Server}", "Web \\{\\\\b Server\\}"},
+        {"C:\\M\xFCller\\", 1252, "C:\\M\\'fcller\\", "C:\\\\M\\'fcller\\\\"},
+        // In 932 マ is 83 7D and ソ 83 5C: their second byte is part of them.
+        {"\x83\x7d\x83\x5c", 932, "\\'83\\'7d\\'83\\'5c", "\\'83\\'7d\\'83\\'5c"},
+        {"\x94\x5c\\", 932, "\\'94\\'5c\\", "\\'94\\'5c\\\\"},
+        {"\x81\x81" "A", 932, "\\'81\\'81A", "\\'81\\'81A"},  // lead byte as trail byte
+        {"a\x83", 932, "a\\'83", "a\\'83"},                     // a lead byte cut off
+        {"\xC1\x5C" "}", 936, "\\'c1\\'5c}", "\\'c1\\'5c\\}"},   // 乗 in 936
+        // In 1252, 0x83 is a character of its own and "}" stays markup.
+        {"\x83\x7d", 1252, "\\'83}", "\\'83\\}"},
+        {"\x83\x7d", CP_ACP, "\\'83}", "\\'83\\}"},  // the tests' system code page is 1252
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.bytes, kvil::richTextBytes(c.text, c.codePage)) << c.text;
+        EXPECT_EQ(c.literal, kvil::richTextLiteral(c.text, c.codePage)) << c.text;
+    }
+}
+
 TEST(QualificationRules, SummaryRichTextByteForByte)
 {
     const std::string header = "{\\rtf1{\\fonttbl{\\f0\\fswiss\\fcharset0\\fprq2{\\*\\panose "
@@ -136,8 +161,8 @@ TEST_F(Qualification, InstallFolderRefusalsAreBoxesUnderTheFullInterfaceAndLogLi
     ActionRun full = run(caKVILTestINSTALLDIR, session);
     EXPECT_EQ(0u, full.result);
     ASSERT_EQ(1u, full.boxes.size());
-    EXPECT_EQ("Orvessa Test", full.boxes[0].caption);
-    EXPECT_EQ("You must not install to a root folder.", full.boxes[0].text);
+    EXPECT_TRUE(isBox(full, 0, "Orvessa Test", "You must not install to a root folder.",
+                      MB_OK | MB_ICONERROR, Owner::kForeground));
     EXPECT_TRUE(full.boxes[0].errorIcon);
     EXPECT_EQ("", package.get("TestINSTALLDIR"));
 
@@ -175,14 +200,22 @@ TEST_F(Qualification, TempFailuresStopWithABoxOnlyUnderTheFullInterface)
     ActionRun full = run(caKVILCheckTEMP, session);
     EXPECT_EQ(1603u, full.result);
     ASSERT_EQ(1u, full.boxes.size());
-    EXPECT_EQ(0u, full.boxes[0].text.find("Install failed to write to the directory pointed to "
-                                          "by the \"TEMP\" environment variable.\n"));
+    EXPECT_TRUE(isBox(full, 0, "Orvessa Test",
+                      "Install failed to write to the directory pointed to by the \"TEMP\" "
+                      "environment variable.\nMake sure the currently logged in user has write "
+                      "access to that directory.\nCreate the directory if it does not already "
+                      "exist.",
+                      MB_OK | MB_ICONERROR, Owner::kForeground));
     setEnvironment("TEMP", environment.temp);
     package.set("SUPPORTDIR", std::string(1100, 's'));  // cannot be read whole
     ActionRun extracted = run(caKVILCheckTEMP, session);
     EXPECT_EQ(1603u, extracted.result);
     ASSERT_EQ(1u, extracted.boxes.size());
-    EXPECT_EQ(0u, extracted.boxes[0].text.find("MSI failed to extract support files."));
+    EXPECT_TRUE(isBox(extracted, 0, "Orvessa Test",
+                      "MSI failed to extract support files. This can occur if you do not have "
+                      "sufficient COM permission on this system. See the readme file for details "
+                      "on how to fix COM permission problems.",
+                      MB_OK | MB_ICONERROR, Owner::kForeground));
     EXPECT_EQ(environment.temp + "\\kviltmpmn", package.get("CP_TEMPDIR"));
     unsetEnvironment("TEMP");
     package.set("CP_TEMPDIR", "");
@@ -243,9 +276,10 @@ TEST_F(Qualification, ADowngradeStopsWithAGermanBoxUnderTheFullInterface)
     ActionRun full = run(caKVILSetFirstTimeInstall, session);
     EXPECT_EQ(1603u, full.result);
     ASSERT_EQ(1u, full.boxes.size());
-    EXPECT_EQ("Die installierte Version ist neuer als die Version, die Sie installieren "
-              "m\xF6" "chten.",
-              full.boxes[0].text);
+    EXPECT_TRUE(isBox(full, 0, "Orvessa Test",
+                      "Die installierte Version ist neuer als die Version, die Sie installieren "
+                      "m\xF6" "chten.",
+                      MB_OK | MB_ICONERROR, Owner::kForeground));
     EXPECT_EQ("", package.get("CP_FIRSTTIMEINSTALL"));
 }
 
@@ -261,12 +295,22 @@ TEST_F(Qualification, SelectionChecksNameDisallowedFeaturesAndWantAManagementInt
         package.requestState(key, INSTALLSTATE_ABSENT);
     ActionRun refused = run(caKVILResetDisallowedFeatures, session);
     ASSERT_EQ(1u, refused.boxes.size());
-    EXPECT_EQ(0u, refused.boxes[0].text.find("You cannot install Intel SNMP Agent on this system"));
+    EXPECT_TRUE(isBox(refused, 0, "Orvessa Test",
+                      "You cannot install Intel SNMP Agent on this system due to hardware or "
+                      "software constraints. If you have not already run the prerequisite "
+                      "checker, run the prerequisite checker for more information. It is "
+                      "recommended that you always run the prerequisite checker before "
+                      "installing any applications.",
+                      MB_ICONERROR, Owner::kForeground));
     EXPECT_EQ("NO", package.get("CP_CUSTOMINPUTOK"));
 
     ActionRun alone = run(caKVILCheckforMGMTINT, session);
     ASSERT_EQ(1u, alone.boxes.size());
-    EXPECT_EQ(0u, alone.boxes[0].text.find("You have chosen to install Server Instrumentation."));
+    EXPECT_TRUE(isBox(alone, 0, "Orvessa Test",
+                      "You have chosen to install Server Instrumentation. To proceed with "
+                      "installation, choose either Orvessa Web Server or one of the Management "
+                      "Interfaces. This will enable you to manage the server.",
+                      MB_ICONERROR, Owner::kForeground));
     EXPECT_EQ("YES", package.get("CP_NOMGMTINT"));
 
     createKey(kKevana + "\\Applications\\IWS");  // the web server is there already

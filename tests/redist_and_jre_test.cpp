@@ -70,8 +70,9 @@ TEST(RunVCRedist, OnlyAnUpdateThatDoesNotApplyFailsWithMessage2059ShownOrLogged)
                      "4:The KB that is run: " + r2}),
               log.lines());
     ASSERT_EQ(1u, shown.boxes.size());
-    EXPECT_EQ(package.get("ProductName") + "|" + kvil::loadLocalisedStringForCode(installer, 2059, "1031"),
-              shown.boxes[0].caption + "|" + shown.boxes[0].text);
+    EXPECT_TRUE(isBox(shown, 0, package.get("ProductName"),
+                      kvil::loadLocalisedStringForCode(installer, 2059, "1031"),
+                      MB_OK | MB_ICONERROR, Owner::kForeground));
     EXPECT_TRUE(shown.boxes[0].ok && shown.boxes[0].errorIcon);
 
     ActionRun logged = run(0x80240017, "3", "Windows 8 Pro");
@@ -158,24 +159,31 @@ TEST(JreUpgrade, TheRecordedVersionDecidesTheMigration)
 }
 
 // At every UI level: "Failed to load library <path>" with MB_OK, a missing
-// function with MB_ICONERROR.
+// function with MB_ICONERROR, each owned by the foreground window.
 TEST(JreUpgrade, AnUnusableLibraryStopsTheInstallation)
 {
     ScratchFolder scratch;
-    SupportFolder partial(scratch, "r14g-supported.ini", "LaunchAppAndWait");
+    ScratchFolder noLog("JreUpgradeNoKVILLog");
+    SupportFolder withoutLaunch(scratch, "r14g-supported.ini", "LaunchAppAndWait");
+    SupportFolder withoutLog(noLog, "r14g-supported.ini", "KVILLog");
     TestPackage package{scratch};
     package.property("UILevel", "2").open();
-    const std::pair<std::string, std::string> cases[] = {  // SUPPORTDIR, caption|text|error icon
-        {scratch / "none", "caKVILJREUpgrade|Failed to load library " + scratch / "none" + "\\KVIL64.dll|0"},
-        {partial.path(), "caKVILJREUpgrade|Failed to get address for function LaunchAppAndWait|1"},
+    const struct {
+        std::string folder, text;
+        UINT style;
+    } cases[] = {
+        {scratch / "none", "Failed to load library " + scratch / "none" + "\\KVIL64.dll", MB_OK},
+        {withoutLog.path(), "Failed to get address for function KVILLog", MB_ICONERROR},
+        {withoutLaunch.path(), "Failed to get address for function LaunchAppAndWait",
+         MB_ICONERROR},
     };
-    for (const auto& [folder, expected] : cases) {
-        package.set("SUPPORTDIR", folder);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        package.set("SUPPORTDIR", c.folder);
         ActionRun run = runAction(caKVILJREUpgrade, package.session());
         EXPECT_EQ(1603u, run.result);
         EXPECT_CLEAN(run);
         ASSERT_EQ(1u, run.boxes.size());
-        const MessageBoxSeen& box = run.boxes[0];
-        EXPECT_EQ(expected, box.caption + "|" + box.text + (box.errorIcon ? "|1" : "|0"));
+        EXPECT_TRUE(isBox(run, 0, "caKVILJREUpgrade", c.text, c.style, Owner::kForeground));
     }
 }

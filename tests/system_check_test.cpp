@@ -366,8 +366,9 @@ TEST_F(SystemCheck, MissingLibraryStopsTheInstallationAtEveryUiLevel)
     EXPECT_EQ(1603u, run.result);
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("caKVILSystemCheck", run.boxes[0].caption);
-    EXPECT_EQ("Failed to load library " + folder + "\\KVIL64.dll", run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILSystemCheck",
+                      "Failed to load library " + folder + "\\KVIL64.dll", MB_OK,
+                      Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].ok);
     EXPECT_FALSE(run.boxes[0].errorIcon);
     EXPECT_EQ("", package.get("CP_SYSTEMID"));
@@ -399,7 +400,8 @@ TEST_F(SystemCheck, EmptySupportFolderIsAFailedLoad)
     EXPECT_EQ(1603u, run.result);
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("Failed to load library \\KVIL64.dll", run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILSystemCheck", "Failed to load library \\KVIL64.dll", MB_OK,
+                      Owner::kForeground));
 }
 
 struct MissingExport {
@@ -429,9 +431,9 @@ TEST_P(SystemCheckMissingFunction, StopsBeforeAnyLibraryCall)
     EXPECT_EQ(1603u, run.result);
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("caKVILSystemCheck", run.boxes[0].caption);
-    EXPECT_EQ(std::string("Failed to get address for function ") + GetParam().boxText,
-              run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILSystemCheck",
+                      std::string("Failed to get address for function ") + GetParam().boxText,
+                      MB_ICONERROR, Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].ok);
     EXPECT_TRUE(run.boxes[0].errorIcon);
     EXPECT_TRUE(support.journal().empty());
@@ -610,6 +612,9 @@ CHILD_TEST(SystemCheckRelease, ChildSeesItsOwnRelease)
                                   package.property("SUPPORTDIR", scratch / "nowhere").open());
         EXPECT_EQ(1603u, run.result);
         EXPECT_EQ(1u, run.boxes.size());
+        EXPECT_TRUE(isBox(run, 0, "caKVILSystemCheck",
+                          "Failed to load library " + scratch / "nowhere" + "\\KVIL64.dll", MB_OK,
+                          Owner::kForeground));
         EXPECT_EQ(is62 ? "YES" : "", package.get("CP_2012"));
         EXPECT_EQ(is62 ? "" : "YES", package.get("CP_2012R2"));
     }

@@ -48,8 +48,9 @@ TEST_F(VendorBinding, AMissingLibraryShowsItsPath)
     EXPECT_EQ(1603u, run.result);
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("caKVILBindTest", run.boxes[0].caption);
-    EXPECT_EQ("Failed to load library " + scratch / "none" + "\\KVIL64.dll", run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILBindTest",
+                      "Failed to load library " + scratch / "none" + "\\KVIL64.dll", MB_OK,
+                      Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].ok);
     EXPECT_FALSE(run.boxes[0].errorIcon);
 }
@@ -73,10 +74,12 @@ TEST_F(VendorBinding, ALibraryPlantedAtTheDriveRootIsNeverLoaded)
     EXPECT_EQ(1603u, empty.result);
     EXPECT_CLEAN(empty);
     ASSERT_EQ(1u, empty.boxes.size());
-    EXPECT_EQ("Failed to load library \\KVIL64.dll", empty.boxes[0].text);
+    EXPECT_TRUE(isBox(empty, 0, "caKVILBindTest", "Failed to load library \\KVIL64.dll", MB_OK,
+                      Owner::kForeground));
     EXPECT_EQ(1603u, relative.result);
     ASSERT_EQ(1u, relative.boxes.size());
-    EXPECT_EQ("Failed to load library .\\KVIL64.dll", relative.boxes[0].text);
+    EXPECT_TRUE(isBox(relative, 0, "caKVILBindTest", "Failed to load library .\\KVIL64.dll", MB_OK,
+                      Owner::kForeground));
 }
 
 TEST_F(VendorBinding, AMissingFunctionIsNamedWithAnErrorIcon)
@@ -86,7 +89,8 @@ TEST_F(VendorBinding, AMissingFunctionIsNamedWithAnErrorIcon)
     EXPECT_EQ(1603u, run.result);
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_EQ("Failed to get address for function GetSystemId", run.boxes[0].text);
+    EXPECT_TRUE(isBox(run, 0, "caKVILBindTest", "Failed to get address for function GetSystemId",
+                      MB_ICONERROR, Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].errorIcon);
 }
 
@@ -126,8 +130,8 @@ TEST_P(OldNode, FailuresUseTheirOwnTextsAndTheSameCaption)
     EXPECT_EQ(1603u, missing.result);
     EXPECT_CLEAN(missing);
     ASSERT_EQ(1u, missing.boxes.size());
-    EXPECT_EQ("caKVILOldNodeCheck", missing.boxes[0].caption);
-    EXPECT_EQ("Failed to load KVIL library", missing.boxes[0].text);
+    EXPECT_TRUE(isBox(missing, 0, "caKVILOldNodeCheck", "Failed to load KVIL library",
+                      MB_ICONERROR, Owner::kForeground));
     EXPECT_TRUE(missing.boxes[0].errorIcon);
 
     SupportFolder support(scratch, "r11g-older.ini", "CheckForOldKVNode");
@@ -136,8 +140,9 @@ TEST_P(OldNode, FailuresUseTheirOwnTextsAndTheSameCaption)
     EXPECT_EQ(1603u, lacking.result);
     EXPECT_CLEAN(lacking);
     ASSERT_EQ(1u, lacking.boxes.size());
-    EXPECT_EQ("caKVILOldNodeCheck", lacking.boxes[0].caption);
-    EXPECT_EQ("Failed to find function CheckForOldKVNode in KVIL", lacking.boxes[0].text);
+    EXPECT_TRUE(isBox(lacking, 0, "caKVILOldNodeCheck",
+                      "Failed to find function CheckForOldKVNode in KVIL", MB_ICONERROR,
+                      Owner::kForeground));
     EXPECT_EQ("", package.get("CP_OLDNODE"));
 }
 

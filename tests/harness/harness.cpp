@@ -546,6 +546,8 @@ struct BoxScript {
     std::vector<MessageBoxSeen> seen;
     std::set<HWND> answered;
     int windowsCreated = 0;
+    // What each box's dialog received, until the box activates.
+    std::map<HWND, MessageBoxSeen> params;
 };
 
 thread_local BoxScript* currentScript = nullptr;
@@ -559,6 +561,39 @@ bool iconIs(HWND box, LPCSTR standardIcon)
                 return true;
     }
     return false;
+}
+
+std::string narrow(LPCWSTR text)
+{
+    if (!text)
+        return "";
+    char buffer[8192] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof(buffer) - 1, nullptr, nullptr);
+    return buffer;
+}
+
+// MessageBox hands its dialog the MSGBOXPARAMSW it was called with as the
+// lParam of WM_INITDIALOG: the whole style and the owner, which the window
+// alone does not tell (MB_SYSTEMMODAL and MB_TOPMOST look alike).
+LRESULT CALLBACK noteBoxParams(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && currentScript && message->message == WM_INITDIALOG &&
+        message->lParam) {
+        char className[32] = {};
+        GetClassNameA(message->hwnd, className, sizeof(className));
+        const MSGBOXPARAMSW* params = reinterpret_cast<const MSGBOXPARAMSW*>(message->lParam);
+        if (std::string(className) == "#32770" && params->cbSize == sizeof(MSGBOXPARAMSW)) {
+            MessageBoxSeen& seen = currentScript->params[message->hwnd];
+            seen.paramsSeen = true;
+            seen.style = params->dwStyle;
+            seen.owner = params->hwndOwner;
+            // MessageBoxA made these from its own text in the system code page.
+            seen.caption = narrow(params->lpszCaption);
+            seen.text = narrow(params->lpszText);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 LRESULT CALLBACK answerMessageBox(int code, WPARAM wParam, LPARAM lParam)
@@ -583,6 +618,16 @@ LRESULT CALLBACK answerMessageBox(int code, WPARAM wParam, LPARAM lParam)
             seen.ok = GetDlgItem(box, IDOK) != nullptr;
             seen.errorIcon = iconIs(box, IDI_HAND);
             seen.questionIcon = iconIs(box, IDI_QUESTION);
+            // Some boxes (MB_SYSTEMMODAL ones among them) activate before
+            // their text is set: what the dialog received is the box's text.
+            const auto params = currentScript->params.find(box);
+            if (params != currentScript->params.end()) {
+                seen.paramsSeen = true;
+                seen.style = params->second.style;
+                seen.owner = params->second.owner;
+                seen.caption = params->second.caption;
+                seen.text = params->second.text;
+            }
             currentScript->seen.push_back(seen);
             int answer = seen.ok ? IDOK : IDNO;
             if (!currentScript->answers.empty()) {
@@ -595,27 +640,77 @@ LRESULT CALLBACK answerMessageBox(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// A window of the worker's own as the foreground window: a box owned by the
+// foreground window names it. Made before the hooks, so it is not counted.
+HWND makeForegroundWindow()
+{
+    HWND window = CreateWindowExA(0, "STATIC", "kviltest foreground", WS_POPUP | WS_VISIBLE, 0, 0,
+                                  10, 10, nullptr, nullptr, nullptr, nullptr);
+    if (!window || !SetForegroundWindow(window) || GetForegroundWindow() != window)
+        ADD_FAILURE() << "the test's window did not become the foreground window";
+    return window;
+}
+
 }  // namespace
+
+::testing::AssertionResult isBox(const ActionRun& run, size_t index, const std::string& caption,
+                                 const std::string& text, UINT style, Owner owner)
+{
+    if (index >= run.boxes.size())
+        return ::testing::AssertionFailure() << "no box " << index << " (" << run.boxes.size()
+                                             << " came)";
+    const MessageBoxSeen& box = run.boxes[index];
+    if (!box.paramsSeen)
+        return ::testing::AssertionFailure() << "box " << index << " gave its dialog no "
+                                             << "MSGBOXPARAMSW";
+    const HWND expectedOwner = owner == Owner::kForeground ? run.foreground : nullptr;
+    if (owner == Owner::kForeground && !run.foreground)
+        return ::testing::AssertionFailure() << "the run had no foreground window of its own";
+    ::testing::AssertionResult result = ::testing::AssertionSuccess();
+    if (box.caption != caption || box.text != text || box.style != style ||
+        box.owner != expectedOwner) {
+        char styles[64];
+        std::snprintf(styles, sizeof(styles), "0x%08X (expected 0x%08X)", box.style, style);
+        result = ::testing::AssertionFailure()
+                 << "box " << index << ":\n  caption \"" << box.caption << "\" (expected \""
+                 << caption << "\")\n  text \"" << box.text << "\" (expected \"" << text
+                 << "\")\n  style " << styles << "\n  owner "
+                 << (box.owner == run.foreground && box.owner ? "the foreground window"
+                     : box.owner                              ? "another window"
+                                                              : "none")
+                 << " (expected " << (owner == Owner::kForeground ? "the foreground window" : "none")
+                 << ")";
+    }
+    return result;
+}
 
 ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers,
                     const HiddenWindowStation* station)
 {
     ActionRun run;
     std::thread worker([&] {
-        // Before the hook: a thread with hooks or windows cannot change desktops.
+        // Before the hooks and the window: a thread with hooks or windows
+        // cannot change desktops.
         if (station && !SetThreadDesktop(station->openDesktop()))
             ADD_FAILURE() << "SetThreadDesktop failed with " << GetLastError();
+        if (!station)
+            run.foreground = makeForegroundWindow();
         BoxScript script;
         script.answers = answers;
         currentScript = &script;
         HHOOK hook = SetWindowsHookExA(WH_CBT, answerMessageBox, nullptr, GetCurrentThreadId());
+        HHOOK paramsHook =
+            SetWindowsHookExA(WH_CALLWNDPROC, noteBoxParams, nullptr, GetCurrentThreadId());
         run.result = action(session);
         // Counted per thread: whatever the action left open is still here.
         run.leakedHandles = MsiCloseAllHandles();
+        UnhookWindowsHookEx(paramsHook);
         UnhookWindowsHookEx(hook);
         currentScript = nullptr;
         run.boxes = script.seen;
         run.windowsCreated = script.windowsCreated;
+        if (run.foreground)
+            DestroyWindow(run.foreground);
     });
     worker.join();
     run.vendorLibraryLoaded = GetModuleHandleA("KVIL64.dll") != nullptr;

@@ -139,6 +139,12 @@ struct MessageBoxSeen {
     std::string text;
     bool yes = false, no = false, ok = false;
     bool errorIcon = false, questionIcon = false;
+    // The box's parameters as MessageBox passed them to its dialog: the whole
+    // style (buttons, icon, default button, modality, every other flag) and
+    // the owner window. `paramsSeen` is false when none came.
+    bool paramsSeen = false;
+    UINT style = 0;
+    HWND owner = nullptr;
 };
 
 struct ActionRun {
@@ -148,12 +154,24 @@ struct ActionRun {
     std::vector<MessageBoxSeen> boxes;
     // Every window the action created (a box is several).
     int windowsCreated = 0;
+    // A window of the test's own, made the foreground window before the
+    // action ran (none on a hidden window station).
+    HWND foreground = nullptr;
 };
+
+// Who owns a box: the foreground window (the test's own), or no window.
+enum class Owner { kForeground, kNone };
+
+// The run's box `index` is exactly this box: caption, text, whole style and
+// owner.
+::testing::AssertionResult isBox(const ActionRun& run, size_t index, const std::string& caption,
+                                 const std::string& text, UINT style, Owner owner);
 
 // Calls the export on a worker thread that answers message boxes with the
 // scripted buttons (IDYES, IDNO, IDOK...; OK/No when the script runs out) and
-// counts the MSI handles left open on that thread. With a station, the worker
-// runs on a desktop of it.
+// counts the MSI handles left open on that thread. Before the action, the
+// worker makes a window of its own the foreground window, so that a box's
+// owner can be told. With a station, the worker runs on a desktop of it.
 class HiddenWindowStation;
 ActionRun runAction(Action action, MSIHANDLE session, std::vector<int> answers = {},
                     const HiddenWindowStation* station = nullptr);
