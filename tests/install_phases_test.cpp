@@ -174,6 +174,42 @@ TEST_F(InstallPhases, StorageFeatureOnAFilterDriverModelAsksForARestartAndBootDr
     EXPECT_EQ(text.size() - 33, text.find("\r\nKVSS=INSTALL\r\nCP_KVREBOOT=YES\r\n"));
 }
 
+// As LocalSystem TEMP is the system's, where any user can leave a
+// kvil100.txt: a copy there never replaces the file this installation wrote,
+// and comes back only when that file is gone.
+TEST_F(InstallPhases, PostInstallRestoresTheSharedDataFileOnlyWhenItIsMissing)
+{
+    support.file("iws.ini", "");
+    const std::string copy = environment.temp + "\\kvil100.txt";
+    const std::string own = "SUPPORTDIR=" + support.path() + "\r\nCP_SYSTEMID=08FC\r\nIWS=INSTALL\r\n";
+    store(own);
+    writeFile(copy, "SUPPORTDIR=" + scratch / "planted" + "\r\nCP_SYSTEMID=0BAD\r\nIWS=INSTALL\r\n");
+    InstallerLog log;
+    ActionRun present = runAction(caKVILPostInstall, package.open());
+    EXPECT_EQ(0u, present.result);
+    EXPECT_CLEAN(present);
+    EXPECT_TRUE(present.boxes.empty());
+    EXPECT_EQ(own, readFile(sharedFile()));
+    EXPECT_TRUE(log.contains("Shared data file present: the copy in TEMP is not used."));
+    std::vector<std::string> calls = callsOf(support, "ExecuteCommands");
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_NE(std::string::npos, calls[0].find("\"08FC\", \"PostInstall\""));
+
+    const std::string restored = "SUPPORTDIR=" + support.path() + "\r\nCP_SYSTEMID=0A0A\r\nIWS=INSTALL\r\n";
+    writeFile(copy, restored);
+    DeleteFileA(sharedFile().c_str());
+    log.clear();
+    ActionRun missing = runAction(caKVILPostInstall, package.session());
+    EXPECT_EQ(0u, missing.result);
+    EXPECT_CLEAN(missing);
+    EXPECT_EQ(restored, readFile(sharedFile()));
+    EXPECT_TRUE(log.contains("Shared data file restored from " + copy));
+    EXPECT_FALSE(log.contains("Shared data file present: the copy in TEMP is not used."));
+    calls = callsOf(support, "ExecuteCommands");
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_NE(std::string::npos, calls[1].find("\"0A0A\", \"PostInstall\""));
+}
+
 TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
 {
     std::string text = "SUPPORTDIR=" + support.path() + "\r\nCP_TEMPDIR=" + scratch / "kvtemp" +
