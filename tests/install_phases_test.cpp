@@ -208,6 +208,17 @@ TEST_F(InstallPhases, PostInstallRestoresTheSharedDataFileOnlyWhenItIsMissing)
     calls = callsOf(support, "ExecuteCommands");
     ASSERT_EQ(2u, calls.size());
     EXPECT_NE(std::string::npos, calls[1].find("\"0A0A\", \"PostInstall\""));
+
+    // A second name of a file the user could not read himself is no copy.
+    DeleteFileA(copy.c_str());
+    DeleteFileA(sharedFile().c_str());
+    writeFile(scratch / "secret.txt", restored);
+    ASSERT_TRUE(makeHardLink(copy, scratch / "secret.txt"));
+    log.clear();
+    ActionRun linked = runAction(caKVILPostInstall, package.session());
+    EXPECT_CLEAN(linked);
+    EXPECT_FALSE(exists(sharedFile()));
+    EXPECT_FALSE(log.contains("Shared data file restored from " + copy));
 }
 
 TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)

@@ -235,4 +235,8 @@ private:
 // Removes a link itself, whatever Wine shows it as.
 void removeLink(const std::string& link);
 
+// A second name for an existing file (a Unix hard link: the same file, which
+// Windows counts in nNumberOfLinks). True once the name is seen.
+bool makeHardLink(const std::string& name, const std::string& file);
+
 }  // namespace test

@@ -79,4 +79,10 @@ void removeLink(const std::string& link)
     waitFor([&] { return !exists(link); });
 }
 
+bool makeHardLink(const std::string& name, const std::string& file)
+{
+    runUnix("/bin/ln \"" + unixPath(file) + "\" \"" + unixPath(name) + "\"");
+    return waitFor([&] { return exists(name); });
+}
+
 }  // namespace test
