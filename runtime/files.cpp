@@ -41,6 +41,18 @@ void removeLink(const std::string& path, DWORD attributes)
         DeleteFileA(path.c_str());
 }
 
+// A file with other names (hard links) shares its attributes with them: the
+// read-only flag of a file elsewhere must not be cleared through a name here.
+bool hasOtherNames(const std::string& path)
+{
+    KernelHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    return file && GetFileInformationByHandle(file.get(), &information) &&
+           information.nNumberOfLinks > 1;
+}
+
 // GetFileAttributesA reports a link's own attributes, not its target's.
 DWORD ownAttributes(std::string path)
 {
@@ -97,7 +109,8 @@ bool removeDirectoryTree(const std::string& folder, bool recurse)
                 SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                 RemoveDirectoryA(path.c_str());
             } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (!hasOtherNames(path))
+                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(path.c_str());
             }
         }

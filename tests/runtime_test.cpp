@@ -300,6 +300,16 @@ TEST_F(Files, LinksInATreeOrAsItsRootAreNeverFollowed)
             EXPECT_FALSE(exists(tree + "\\a.txt")) << c.name;
         }
     }
+
+    // A second name (hard link) of the read-only file: the name may stay, the
+    // file keeps its attributes.
+    removeDirectoryTree(tree, true);
+    plantOutside();
+    makeTree();
+    ASSERT_TRUE(makeHardLink(tree + "\\hard.txt", keep));
+    removeDirectoryTree(tree, true);
+    EXPECT_TRUE(outsideIntact());
+    EXPECT_FALSE(exists(tree + "\\a.txt"));
 }
 
 TEST_F(Files, WritableProbeCreatesAMissingFolderAndLeavesNoProbeFile)
