@@ -26,12 +26,6 @@ std::string quoted(const std::string& text)
     return "\"" + text + "\"";
 }
 
-// A PowerShell single-quoted string: nothing inside is expanded.
-std::string powerShellQuoted(const std::string& text)
-{
-    return "'" + replaceAll(text, "'", "''") + "'";
-}
-
 std::string withoutTrailingBackslashes(std::string text)
 {
     while (!text.empty() && text.back() == '\\')
@@ -79,7 +73,7 @@ std::string inheritanceOffCommand(const std::string& installFolder)
 
 std::string removeUsersWriteAccessCommand(const std::string& installFolder)
 {
-    return "powershell Remove-NTFSAccess -Path " + powerShellQuoted(installFolder) +
+    return "powershell Remove-NTFSAccess -Path " + powerShellQuoted(installFolder, CP_ACP) +
            " -Account BUILTIN\\Users -AccessRights CreateFiles, CreateDirectories -AppliesTo "
            "ThisFolderAndSubfolders";
 }

@@ -3,17 +3,68 @@
 #include "install/command_phase.h"
 
 #include "runtime/guard.h"
+#include "runtime/handles.h"
 #include "runtime/shared_data.h"
 
 using namespace kvil;
 
+namespace {
+
+// The bytes of a plain file, read through a handle to the name itself: false
+// for a missing file, a folder, a link (a reparse point), or a name that
+// shares its file with another (a hard link). One handle for the test and the
+// read, so the name cannot be swapped in between.
+bool readPlainFile(const std::string& path, std::string& content)
+{
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!file || !GetFileInformationByHandle(file.get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        information.nNumberOfLinks != 1)
+        return false;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        content.append(chunk, read);
+    return true;
+}
+
+// Never over a file (or link) that appeared since the caller looked.
+bool writeNewFile(const std::string& path, const std::string& content)
+{
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
+                             &written, nullptr) &&
+           written == content.size();
+}
+
+// The copy that caKVILWriteInfo left in TEMP brings the shared data file back
+// only when something removed the file in the meantime. A present file is the
+// one this installation wrote; the copy may be an earlier run's, and as
+// LocalSystem TEMP is the system's, where any user can leave a file of that
+// name, or a link to a file he could not read himself.
+void restoreSharedDataFile(const Installer& installer)
+{
+    const std::string sharedFile = sharedDataFilePath();
+    if (GetFileAttributesA(sharedFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        installer.message("Shared data file present: the copy in TEMP is not used.");
+        return;
+    }
+    const std::string copy = sharedDataCopyPath();
+    std::string content;
+    if (readPlainFile(copy, content) && writeNewFile(sharedFile, content))
+        installer.message("Shared data file restored from " + copy);
+}
+
+}  // namespace
+
 extern "C" UINT __stdcall caKVILPostInstall(MSIHANDLE handle)
 {
     return guarded("caKVILPostInstall", handle, [](const Installer& installer) {
-        // The copy that caKVILWriteInfo left in TEMP brings the shared data
-        // file back if something removed it in the meantime.
-        const std::string copy = sharedDataCopyPath();
-        CopyFileA(copy.c_str(), sharedDataFilePath().c_str(), FALSE);
+        restoreSharedDataFile(installer);
         return runCommandPhase(installer, "PostInstall", "PostUnInstall", false);
     });
 }

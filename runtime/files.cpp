@@ -22,6 +22,45 @@ bool findAttributes(const std::string& path, DWORD& attributes)
     return true;
 }
 
+// A junction, symbolic link or mount point. Anyone who could create a folder
+// where a clean-up runs could have made it, so what it points to is none of
+// the clean-up's business.
+bool isLink(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Removes the link itself, never its target: RemoveDirectoryA for a folder
+// link, DeleteFileA for a file link. Attributes are left alone, since setting
+// them through a link would change the target's. A failure is not reported.
+void removeLink(const std::string& path, DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryA(path.c_str());
+    else
+        DeleteFileA(path.c_str());
+}
+
+// A file with other names (hard links) shares its attributes with them: the
+// read-only flag of a file elsewhere must not be cleared through a name here.
+bool hasOtherNames(const std::string& path)
+{
+    KernelHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    return file && GetFileInformationByHandle(file.get(), &information) &&
+           information.nNumberOfLinks > 1;
+}
+
+// GetFileAttributesA reports a link's own attributes, not its target's.
+DWORD ownAttributes(std::string path)
+{
+    while (path.size() > 3 && path.back() == '\\')
+        path.pop_back();
+    return GetFileAttributesA(path.c_str());
+}
+
 bool markerAtWindowsDriveRoot(const char* marker)
 {
     std::string windows = windowsDirectory();
@@ -48,7 +87,10 @@ bool removeDirectoryTree(const std::string& folder, bool recurse)
 {
     if (folder.empty())
         return true;
-    {
+    const DWORD folderAttributes = ownAttributes(folder);
+    if (isLink(folderAttributes)) {
+        removeLink(folder, folderAttributes);
+    } else {
         WIN32_FIND_DATAA entry;
         FindHandle find(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
         if (!find)
@@ -57,20 +99,25 @@ bool removeDirectoryTree(const std::string& folder, bool recurse)
         while (FindNextFileA(find.get(), &entry)) {
             const std::string name = entry.cFileName;
             const std::string path = folder + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (recurse && name != "." && name != "..") {
-                    removeDirectoryTree(path, true);
-                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    RemoveDirectoryA(path.c_str());
-                }
-            } else {
+            const bool subfolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            if (subfolder && !(recurse && name != "." && name != ".."))
+                continue;
+            if (isLink(entry.dwFileAttributes)) {
+                removeLink(path, entry.dwFileAttributes);
+            } else if (subfolder) {
+                removeDirectoryTree(path, true);
                 SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                RemoveDirectoryA(path.c_str());
+            } else {
+                if (!hasOtherNames(path))
+                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(path.c_str());
             }
         }
+        find.reset();
+        SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveDirectoryA(folder.c_str());
     }
-    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(folder.c_str());
     WIN32_FIND_DATAA left;
     FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &left));
     return !find;

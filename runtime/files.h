@@ -13,7 +13,10 @@ bool pathIsDirectory(const std::string& path);
 bool pathIsFile(const std::string& path);
 
 // Deletes the folder's files (read-only ones too) and, when `recurse`, its
-// subfolders, then the folder itself. True when nothing is left.
+// subfolders, then the folder itself. True when nothing is left. A link
+// (junction, symbolic link: an entry or the folder itself) is removed as a
+// link and never followed: nothing behind it is deleted or changed. A file
+// with other names (hard links) keeps its attributes, shared with them.
 bool removeDirectoryTree(const std::string& folder, bool recurse);
 
 // Schedules an existing file or folder for deletion at the next restart.

@@ -1,5 +1,7 @@
 #include "runtime/text.h"
 
+#include <windows.h>
+
 #include <cctype>
 #include <climits>
 #include <cstdarg>
@@ -79,6 +81,49 @@ std::string fillFirstPlaceholder(const std::string& pattern, const std::string& 
     if (at == std::string::npos)
         return pattern;
     return pattern.substr(0, at) + value + pattern.substr(at + 2);
+}
+
+namespace {
+
+// The byte length of the character at the start of `bytes` in `codePage`
+// (1 for a byte that begins no valid character) and its UTF-16 text.
+size_t nextCharacter(const char* bytes, size_t available, unsigned int codePage,
+                     std::wstring& character)
+{
+    for (size_t length = 1; length <= 4 && length <= available; ++length) {
+        wchar_t wide[4];
+        int count = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes,
+                                        static_cast<int>(length), wide, 4);
+        if (count > 0) {
+            character.assign(wide, count);
+            return length;
+        }
+    }
+    character.clear();
+    return 1;
+}
+
+bool endsPowerShellQuote(const std::wstring& character)
+{
+    return character.size() == 1 &&
+           (character[0] == L'\'' || (character[0] >= 0x2018 && character[0] <= 0x201B));
+}
+
+}  // namespace
+
+std::string powerShellQuoted(const std::string& text, unsigned int codePage)
+{
+    std::string quoted = "'";
+    std::wstring character;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = nextCharacter(text.data() + at, text.size() - at, codePage, character);
+        const std::string bytes = text.substr(at, length);
+        quoted += bytes;
+        if (endsPowerShellQuote(character))
+            quoted += bytes;
+        at += length;
+    }
+    return quoted + "'";
 }
 
 }  // namespace kvil

@@ -31,4 +31,12 @@ std::string format(const char* pattern, ...);
 // are never used as printf formats.
 std::string fillFirstPlaceholder(const std::string& pattern, const std::string& value);
 
+// `text` as a PowerShell single-quoted string (nothing inside is expanded).
+// PowerShell ends such a string at ' and at the typographic quotes U+2018 to
+// U+201B, so each of them is doubled. The text is read as characters of
+// `codePage` (the ANSI code page, CP_ACP, in the actions): a byte is never
+// doubled by its value alone, since in double-byte code pages the same values
+// begin other characters. Every character keeps its own bytes.
+std::string powerShellQuoted(const std::string& text, unsigned int codePage);
+
 }  // namespace kvil

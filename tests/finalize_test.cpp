@@ -93,6 +93,31 @@ TEST(FinalizeCommands, EveryLineIsBuiltAsTheToolsExpectIt)
     EXPECT_EQ("KVSAUpgradeUtility \"D:\\App\" tomcattotomcat", cut.substr(cut.rfind("KVSA")));
 }
 
+// The install folder between PowerShell's single quotes, read as characters
+// of the ANSI code page: in 1252 the typographic quotes are single bytes; in
+// 932 the same byte values begin other characters (大 is 0x91 0xE5, あ is
+// 0x82 0xA0) and the full-width quotes are two bytes each.
+TEST(FinalizeRules, PowerShellQuotesAreDoubledAsCharactersOfTheCodePage)
+{
+    struct QuoteCase {
+        unsigned int codePage;
+        std::string text, expected;
+    };
+    const QuoteCase cases[] = {
+        {1252, "", "''"},
+        {1252, "D:\\My Apps", "'D:\\My Apps'"},
+        {1252, "D:\\Bob's", "'D:\\Bob''s'"},
+        {1252, "D:\\\x91x\x92 \x82y'", "'D:\\\x91\x91x\x92\x92 \x82\x82y'''"},
+        {932, "D:\\\x91\xE5", "'D:\\\x91\xE5'"},
+        {932, "\x82\xA0\x91\xE5'", "'\x82\xA0\x91\xE5'''"},
+        {932, "\x81\x65x\x81\x66", "'\x81\x65\x81\x65x\x81\x66\x81\x66'"},
+        {932, "x\x91", "'x\x91'"},  // a lead byte without its trail byte stays as it is
+    };
+    for (const QuoteCase& c : cases)
+        EXPECT_EQ(c.expected, kvil::powerShellQuoted(c.text, c.codePage))
+            << c.codePage << " " << c.text;
+}
+
 TEST(FinalizeRules, ProgressTextsLogSizeCapAndSigningAlgorithm)
 {
     using namespace kvil;
@@ -370,6 +395,70 @@ TEST(FinalizeRelease, ServerEditionUsesTheLauncher)
     // The child must really have run its test, not skipped it.
     EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test.")) << output;
     EXPECT_EQ(std::string::npos, output.find("SKIPPED")) << output;
+}
+
+// Links a local user could plant before an installation that runs as SYSTEM:
+// in the shared data file's folder, in the temporary and work folders, or as
+// the shared data file's folder itself. The clean-up removes its own files
+// and never what is behind a link.
+class FinalizeLinks : public Finalize {
+protected:
+    // A folder outside every clean-up, holding a read-only file.
+    std::string outside(const std::string& name)
+    {
+        const std::string folder = scratch / name;
+        CreateDirectoryA(folder.c_str(), nullptr);
+        writeFile(folder + "\\keep.txt", "keep");
+        SetFileAttributesA((folder + "\\keep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        return folder;
+    }
+    static bool intact(const std::string& folder)
+    {
+        DWORD attributes = GetFileAttributesA((folder + "\\keep.txt").c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+               readFile(folder + "\\keep.txt") == "keep";
+    }
+    ActionRun finalizeWith(const std::string& temp)
+    {
+        store({{"INSTALLDIR", install}, {"SUPPORTDIR", support.path()}, {"CP_INSTALLER", "STATION"},
+               {"CP_TEMPDIR", temp}, {"CP_KVREBOOT", "YES"}});
+        return runAction(caKVILFinalize, poisonedSession());
+    }
+    SupportFolder support{scratch};
+};
+
+TEST_F(FinalizeLinks, LinksInsideTheCleanedFoldersAreNotFollowed)
+{
+    const std::string target = outside("outside");
+    const std::string temp = environment.temp + "\\kvwork";
+    const std::string work = environment.programFiles + "\\tempini";
+    const std::string shared = environment.systemDrive + "\\tempini";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    CreateDirectoryA(work.c_str(), nullptr);
+    writeFile(temp + "\\own.txt", "x");
+    PlantedLink inTemp(temp + "\\link", target), inWork(work + "\\link", target),
+        inShared(shared + "\\link", target);
+    ASSERT_TRUE(inTemp.made() && inWork.made() && inShared.made());
+    ActionRun run = finalizeWith(temp);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(intact(target));
+    EXPECT_FALSE(exists(temp + "\\own.txt"));
+    EXPECT_FALSE(exists(shared + "\\kvil100.txt"));
+}
+
+TEST_F(FinalizeLinks, ASharedDataFolderThatIsALinkIsRemovedAsALink)
+{
+    const std::string target = outside("outside");
+    const std::string shared = environment.systemDrive + "\\tempini";
+    RemoveDirectoryA(shared.c_str());
+    PlantedLink sharedLink(shared, target);
+    PlantedLink temp(environment.temp + "\\kvwork", target);
+    ASSERT_TRUE(sharedLink.made() && temp.made());
+    ActionRun run = finalizeWith(temp.path());
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_TRUE(intact(target));
 }
 
 TEST_F(Finalize, OldFoldersAreNeverLookedForAtADriveRoot)

@@ -251,6 +251,53 @@ TEST_F(InstallPhases, AnUnusableLibraryStopsAPhaseWithItsBox)
     }
 }
 
+// As LocalSystem TEMP is the system's, where any user can leave a
+// kvil100.txt: a copy there never replaces the file this installation wrote,
+// and comes back only when that file is gone.
+TEST_F(InstallPhases, PostInstallRestoresTheSharedDataFileOnlyWhenItIsMissing)
+{
+    support.file("iws.ini", "");
+    const std::string copy = environment.temp + "\\kvil100.txt";
+    const std::string own = "SUPPORTDIR=" + support.path() + "\r\nCP_SYSTEMID=08FC\r\nIWS=INSTALL\r\n";
+    store(own);
+    writeFile(copy, "SUPPORTDIR=" + scratch / "planted" + "\r\nCP_SYSTEMID=0BAD\r\nIWS=INSTALL\r\n");
+    InstallerLog log;
+    ActionRun present = runAction(caKVILPostInstall, package.open());
+    EXPECT_EQ(0u, present.result);
+    EXPECT_CLEAN(present);
+    EXPECT_TRUE(present.boxes.empty());
+    EXPECT_EQ(own, readFile(sharedFile()));
+    EXPECT_TRUE(log.contains("Shared data file present: the copy in TEMP is not used."));
+    std::vector<std::string> calls = callsOf(support, "ExecuteCommands");
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_NE(std::string::npos, calls[0].find("\"08FC\", \"PostInstall\""));
+
+    const std::string restored = "SUPPORTDIR=" + support.path() + "\r\nCP_SYSTEMID=0A0A\r\nIWS=INSTALL\r\n";
+    writeFile(copy, restored);
+    DeleteFileA(sharedFile().c_str());
+    log.clear();
+    ActionRun missing = runAction(caKVILPostInstall, package.session());
+    EXPECT_EQ(0u, missing.result);
+    EXPECT_CLEAN(missing);
+    EXPECT_EQ(restored, readFile(sharedFile()));
+    EXPECT_TRUE(log.contains("Shared data file restored from " + copy));
+    EXPECT_FALSE(log.contains("Shared data file present: the copy in TEMP is not used."));
+    calls = callsOf(support, "ExecuteCommands");
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_NE(std::string::npos, calls[1].find("\"0A0A\", \"PostInstall\""));
+
+    // A second name of a file the user could not read himself is no copy.
+    DeleteFileA(copy.c_str());
+    DeleteFileA(sharedFile().c_str());
+    writeFile(scratch / "secret.txt", restored);
+    ASSERT_TRUE(makeHardLink(copy, scratch / "secret.txt"));
+    log.clear();
+    ActionRun linked = runAction(caKVILPostInstall, package.session());
+    EXPECT_CLEAN(linked);
+    EXPECT_FALSE(exists(sharedFile()));
+    EXPECT_FALSE(log.contains("Shared data file restored from " + copy));
+}
+
 TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
 {
     std::string text = "SUPPORTDIR=" + support.path() + "\r\nCP_TEMPDIR=" + scratch / "kvtemp" +

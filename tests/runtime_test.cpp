@@ -259,6 +259,59 @@ TEST_F(Files, RemovingWithoutRecursionLeavesSubfoldersAndSaysSo)
     EXPECT_TRUE(exists(tree + "\\sub\\b.txt"));
 }
 
+// A link that a local user planted where a clean-up runs as SYSTEM: the
+// clean-up removes the link at most, and nothing behind it loses a file or an
+// attribute. (Under Wine the link to a non-empty folder may stay.)
+TEST_F(Files, LinksInATreeOrAsItsRootAreNeverFollowed)
+{
+    const std::string outside = scratch / "outside";
+    const std::string keep = outside + "\\keep.txt";
+    auto plantOutside = [&] {
+        CreateDirectoryA(outside.c_str(), nullptr);
+        writeFile(keep, "keep");
+        SetFileAttributesA(keep.c_str(), FILE_ATTRIBUTE_READONLY);
+    };
+    auto outsideIntact = [&] {
+        DWORD attributes = GetFileAttributesA(keep.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+               readFile(keep) == "keep";
+    };
+    struct Case {
+        const char* name;
+        std::string link;
+        bool recurse;
+    };
+    const Case cases[] = {
+        {"link in a subfolder", tree + "\\sub\\link", true},
+        {"link beside the files, no recursion", tree + "\\link", false},
+        {"the tree itself", tree, true},
+        {"the tree itself, no recursion", tree, false},
+    };
+    for (const Case& c : cases) {
+        removeDirectoryTree(tree, true);  // the previous case's link is gone by now
+        plantOutside();
+        if (c.link != tree)
+            makeTree();
+        PlantedLink link(c.link, outside);
+        ASSERT_TRUE(link.made()) << c.name;
+        removeDirectoryTree(tree, c.recurse);
+        EXPECT_TRUE(outsideIntact()) << c.name;
+        if (c.link != tree) {
+            EXPECT_FALSE(exists(tree + "\\a.txt")) << c.name;
+        }
+    }
+
+    // A second name (hard link) of the read-only file: the name may stay, the
+    // file keeps its attributes.
+    removeDirectoryTree(tree, true);
+    plantOutside();
+    makeTree();
+    ASSERT_TRUE(makeHardLink(tree + "\\hard.txt", keep));
+    removeDirectoryTree(tree, true);
+    EXPECT_TRUE(outsideIntact());
+    EXPECT_FALSE(exists(tree + "\\a.txt"));
+}
+
 TEST_F(Files, WritableProbeCreatesAMissingFolderAndLeavesNoProbeFile)
 {
     const std::string folder = scratch / "new";

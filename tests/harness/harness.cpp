@@ -39,6 +39,10 @@ void removeTree(const std::string& folder)
             if (name == "." || name == "..")
                 continue;
             std::string path = folder + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                removeLink(path);  // never what a test's link points to
+                continue;
+            }
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 removeTree(path);

@@ -263,4 +263,31 @@ private:
     SC_HANDLE service_ = nullptr;
 };
 
+// A link as a local user could plant it. Wine shows a Unix symbolic link to a
+// folder as Windows shows a junction: a folder with FILE_ATTRIBUTE_REPARSE_POINT
+// (a link to a file reads as an ordinary file). The link is made with the Unix
+// tools and removed again, never its target, before the test's scratch folder
+// goes: Wine no longer sees a link whose target is gone.
+class PlantedLink {
+public:
+    PlantedLink(const std::string& link, const std::string& target);
+    ~PlantedLink();
+    PlantedLink(const PlantedLink&) = delete;
+    PlantedLink& operator=(const PlantedLink&) = delete;
+    // The link is there and reads as a link.
+    bool made() const { return made_; }
+    const std::string& path() const { return link_; }
+
+private:
+    std::string link_;
+    bool made_ = false;
+};
+
+// Removes a link itself, whatever Wine shows it as.
+void removeLink(const std::string& link);
+
+// A second name for an existing file (a Unix hard link: the same file, which
+// Windows counts in nNumberOfLinks). True once the name is seen.
+bool makeHardLink(const std::string& name, const std::string& file);
+
 }  // namespace test

@@ -1,0 +1,88 @@
+// Links for the tests, made and removed with the Unix tools: Wine 8 cannot
+// make a reparse point itself (CreateSymbolicLinkA makes nothing), and
+// RemoveDirectoryA on a link to an empty folder removes that folder.
+#include "harness/harness.h"
+
+#include <vector>
+
+namespace test {
+
+namespace {
+
+std::string unixPath(const std::string& path)
+{
+    using UnixFileName = char*(__cdecl*)(const wchar_t*);
+    auto toUnix = reinterpret_cast<UnixFileName>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    if (!toUnix)
+        return std::string();
+    std::vector<wchar_t> wide(path.size() + 1);
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    char* name = toUnix(wide.data());
+    if (!name)
+        return std::string();
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Wine reports no exit code for a Unix program: the caller checks the effect.
+void runUnix(std::string commandLine)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+template <typename Condition>
+bool waitFor(Condition condition)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (condition())
+            return true;
+        Sleep(20);
+    }
+    return condition();
+}
+
+bool isLink(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
+PlantedLink::PlantedLink(const std::string& link, const std::string& target) : link_(link)
+{
+    // ln would put a new link inside an existing folder link.
+    if (exists(link))
+        return;
+    runUnix("/bin/ln -s \"" + unixPath(target) + "\" \"" + unixPath(link) + "\"");
+    made_ = waitFor([&] { return isLink(link); });
+}
+
+PlantedLink::~PlantedLink()
+{
+    removeLink(link_);
+}
+
+void removeLink(const std::string& link)
+{
+    runUnix("/bin/rm -f \"" + unixPath(link) + "\"");
+    waitFor([&] { return !exists(link); });
+}
+
+bool makeHardLink(const std::string& name, const std::string& file)
+{
+    runUnix("/bin/ln \"" + unixPath(file) + "\" \"" + unixPath(name) + "\"");
+    return waitFor([&] { return exists(name); });
+}
+
+}  // namespace test
