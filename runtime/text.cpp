@@ -86,27 +86,27 @@ std::string fillFirstPlaceholder(const std::string& pattern, const std::string& 
 namespace {
 
 // The byte length of the character at the start of `bytes` in `codePage`
-// (1 for a byte that begins no valid character) and its UTF-16 text.
-size_t nextCharacter(const char* bytes, size_t available, unsigned int codePage,
-                     std::wstring& character)
+// (1 for a byte that begins no valid character). `single` is the character
+// when it is one UTF-16 unit, else 0. Plain arrays, not std::wstring: the
+// wide-string library code would add a tenth to the DLL.
+size_t nextCharacter(const char* bytes, size_t available, unsigned int codePage, wchar_t& single)
 {
     for (size_t length = 1; length <= 4 && length <= available; ++length) {
         wchar_t wide[4];
         int count = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes,
                                         static_cast<int>(length), wide, 4);
         if (count > 0) {
-            character.assign(wide, count);
+            single = count == 1 ? wide[0] : 0;
             return length;
         }
     }
-    character.clear();
+    single = 0;
     return 1;
 }
 
-bool endsPowerShellQuote(const std::wstring& character)
+bool endsPowerShellQuote(wchar_t character)
 {
-    return character.size() == 1 &&
-           (character[0] == L'\'' || (character[0] >= 0x2018 && character[0] <= 0x201B));
+    return character == L'\'' || (character >= 0x2018 && character <= 0x201B);
 }
 
 }  // namespace
@@ -114,8 +114,8 @@ bool endsPowerShellQuote(const std::wstring& character)
 std::string powerShellQuoted(const std::string& text, unsigned int codePage)
 {
     std::string quoted = "'";
-    std::wstring character;
     for (size_t at = 0; at < text.size();) {
+        wchar_t character = 0;
         const size_t length = nextCharacter(text.data() + at, text.size() - at, codePage, character);
         const std::string bytes = text.substr(at, length);
         quoted += bytes;
