@@ -166,7 +166,12 @@ def restart(log, status, outcome):
         return False, "not asked for (REBOOT = ReallySuppress: no restart, whatever an action asked)"
     if p.get("CP_KVREBOOT", "").upper() == "YES":
         return True, "asked for (CP_KVREBOOT = YES: the installation information writer decided on a restart)"
+    if cut(log) and status is None:
+        return None, "not known (the log ends before the run did)"
     if reboot == "FORCE":
+        if outcome == "failed":
+            # A failed run is rolled back and ends with its error.
+            return False, "not asked for (the run failed: REBOOT = Force restarts only after a run that succeeds)"
         return True, "asked for (REBOOT = Force)"
     if reboot == "SUPPRESS":
         return False, "not asked for (REBOOT = Suppress)"

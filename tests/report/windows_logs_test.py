@@ -209,6 +209,14 @@ class WindowsLogs(unittest.TestCase):
              dict(FAILED, **cut, failed_action="InstallFiles", failed_in="script", rolled_back=None)),
             ("cut short in the rollback script", windows(cut_after(COPY_FAILS + ROLLBACK, "FileRemove")),
              dict(FAILED, **cut, failed_action="InstallFiles", rolled_back=True)),
+            ("cut short in the script before any failure; REBOOT = Force",
+             windows(START.replace("CLIENTPROCESSID=14244", "CLIENTPROCESSID=14244\n"
+                                   "@ PROPERTY CHANGE: Adding REBOOT property. Its value is 'Force'.")),
+             dict(FAILED, **cut, outcome=None, failed_action=None, failed_in=None, rolled_back=None)),
+            ("a failed run; REBOOT = Force",
+             windows(DEFERRED_FAILS + ROLLBACK
+                     + END.replace("ACTION = INSTALL", "ACTION = INSTALL\nProperty(S): REBOOT = Force")),
+             dict(FAILED, failed_action="WriteSettings", failed_in="script", rolled_back=True)),
             ("the old version's removal fails in a major upgrade", windows(UPGRADE, thread="6C:A4"),
              dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
                   failed_in="old version's removal", rolled_back=False)),
