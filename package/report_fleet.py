@@ -8,6 +8,7 @@ from msistatus import describe
 from report_findings import failing_feature
 
 PROGRESS_AFTER = 5   # more logs than this: a progress line on standard error
+OUTCOMES = ["succeeded", "failed", "cancelled", "stopped", "not known", "unreadable"]
 
 
 def logs_of(paths):
@@ -56,6 +57,8 @@ def counts(results):
     results: findings, or None for a log that could not be read."""
     outcomes = Counter((f.outcome or "not known") if f else "unreadable" for f in results)
     steps = Counter(step(f) for f in results if f and step(f))
-    lines = [f"{len(results)} logs: " + ", ".join(f"{n} {outcome}" for outcome, n in outcomes.most_common())]
+    # The most frequent first; equal counts always in the same order.
+    order = sorted(outcomes, key=lambda outcome: (-outcomes[outcome], OUTCOMES.index(outcome)))
+    lines = [f"{len(results)} logs" + (": " if results else "") + ", ".join(f"{outcomes[o]} {o}" for o in order)]
     lines.append("Failing steps: " + (", ".join(f"{name} {n}" for name, n in steps.most_common()) or "none"))
     return lines

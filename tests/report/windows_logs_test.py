@@ -13,12 +13,14 @@ import pathlib
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 PACKAGE = pathlib.Path(__file__).resolve().parents[2] / "package"
 sys.path.insert(0, str(PACKAGE))
 import kvilreport  # noqa: E402
 import report_findings  # noqa: E402
+import report_fleet  # noqa: E402
 import report_json  # noqa: E402
 import report_reading  # noqa: E402
 
@@ -318,6 +320,15 @@ class WindowsLogs(unittest.TestCase):
                                      capture_output=True, text=True)
             self.assertEqual(refused.returncode, 2)
             self.assertIn("--journal and --exit-status belong to one log", refused.stderr)
+
+    def test_fleet_counts_in_a_fixed_order(self):
+        def found(outcome, action=None):
+            return types.SimpleNamespace(outcome=outcome, failed_action=action, failed_in="script" if action else None)
+        results = [None, found(None), found("succeeded"), found("failed", "A"), found("failed", "B"),
+                   found("failed", "B")]
+        self.assertEqual(report_fleet.counts(results), ["6 logs: 3 failed, 1 succeeded, 1 not known, 1 unreadable",
+                                                        "Failing steps: B (script) 2, A (script) 1"])
+        self.assertEqual(report_fleet.counts([]), ["0 logs", "Failing steps: none"])
 
 
 if __name__ == "__main__":
