@@ -260,6 +260,13 @@ class WindowsLogs(unittest.TestCase):
         self.assertEqual(change[:2], ["Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines "
                                       "and the property list; the kind of run comes from its closing line.",
                                       "Product: Example App; run: change (maintenance)"])
+        # A file with nothing of an installer in it is not called one.
+        other = kvilreport.report(kvilreport.Log("total 8\n-rw-r--r-- 1 root root 12 notes.txt\n", "ANSI text"),
+                                  source="notes.txt")
+        self.assertEqual(other[:3], ["Log: notes.txt (no line of an installer, ANSI text, 2 lines)",
+                                     "Product: not named in the log",
+                                     "No action, status or property of an installer in it: not an installer's log, "
+                                     "or cut before its first action."])
         upgrade = kvilreport.report(kvilreport.Log(windows(UPGRADE, thread="6C:A4")))
         self.assertIn("Outcome: FAILED: the old version could not be removed (RemoveExistingProducts: its removal "
                       "failed in InstallInitialize)", upgrade)
