@@ -66,8 +66,9 @@ PROPERTY_CHANGE = re.compile(r"PROPERTY CHANGE: (Adding|Modifying|Deleting) (\w+
                              r"(?:Its value is '(.*)'|Its new value: '(.*)')?\.?$")
 FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);\s+Action: (\w+)")
 # The closing line: "Windows Installer installed / reconfigured / removed the
-# product. ... success or error status: N." Translated, the number still ends it.
-CLOSING = re.compile(r"(?:\w+ )?Windows Installer .*:\s*(-?\d+)\s*\.?\s*$")
+# product. ... success or error status: N." Translated, the number still ends it
+# (in East Asian languages before a full stop of their own, "。").
+CLOSING = re.compile(r"(?:\w+ )?Windows Installer .*[:：]\s*(-?\d+)\s*[.。]?\s*$")
 CLOSING_VERB = re.compile(r"Windows Installer (installed|reconfigured|removed) the product")
 CLOSING_PRODUCT = re.compile(r"Product Name: (.*?)\. Product Version")
 STATUS_LINE = re.compile(r"(?:Installation success or error status|MainEngineThread is returning):? (\d+)")

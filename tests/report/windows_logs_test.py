@@ -227,6 +227,11 @@ class WindowsLogs(unittest.TestCase):
                   failed_in="old version's removal", rolled_back=False)),
             ("not verbose, French", FRENCH_NOT_VERBOSE,
              dict(FAILED, kind=None, product=None, failed_action=None, failed_in=None, rolled_back=None)),
+            ("not verbose, a closing line that ends with an East Asian full stop",
+             FRENCH_NOT_VERBOSE.replace(FRENCH_NOT_VERBOSE.splitlines()[-1],
+                                        "Windows Installer により製品がインストールされました。製品名: Example App。"
+                                        "インストールの成功またはエラー状態: 1603。"),
+             dict(FAILED, kind=None, product=None, failed_action=None, failed_in=None, rolled_back=None)),
             ("German", windows(GERMAN),
              dict(FAILED, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
                   rolled_back=True)),
