@@ -77,6 +77,7 @@ COMMAND_LINE_PROPERTY = re.compile(r"(\w+)=(\S*)")
 # Lines of the engine's own bookkeeping, not written by an action.
 ENGINE_LINES = r"\d+: .* \d+: |\d+: \S*\s*$|Property\([SCN]\): "
 HEAD_LINES = 2000   # the lines that tell whose installer wrote the log
+HEAD_CHARACTERS = 1 << 20   # and at most this much of them
 
 
 @dataclass(slots=True)
@@ -229,10 +230,11 @@ class EngineLines:
 
     def events(self):
         lines = iter(self._lines)
-        head = []
+        head, held = [], 0
         for line in lines:
             head.append(line)
-            if len(head) >= HEAD_LINES:
+            held += len(line)
+            if len(head) >= HEAD_LINES or held >= HEAD_CHARACTERS:
                 break
         self.engine, self.verbose = self._whose(head)
         previous = None

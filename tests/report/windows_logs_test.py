@@ -295,6 +295,20 @@ class WindowsLogs(unittest.TestCase):
                                          report_reading.decode(raw)[0].splitlines())
         report_reading.BLOCK = 1 << 20
 
+    def test_a_line_longer_than_any_installer_writes_is_read_in_pieces(self):
+        # A log whose end is zeros or binary after a crash: its lines are
+        # never held whole, whatever their length.
+        with tempfile.NamedTemporaryFile() as log:
+            log.write(b"Action start 1:00:00: A.\r\n" + b"x" * 10 + b"\r\n" + b"y" * 9)
+            log.flush()
+            report_reading.BLOCK, report_reading.LONGEST = 3, 4
+            try:
+                lines = list(report_reading.LogFile(log.name).lines())
+                self.assertLessEqual(max(map(len, lines)), 4)
+                self.assertEqual("".join(lines), "Action start 1:00:00: A." + "x" * 10 + "y" * 9)
+            finally:
+                report_reading.BLOCK, report_reading.LONGEST = 1 << 20, 1 << 16
+
     def test_fleet_summary_of_a_folder(self):
         script = PACKAGE / "kvilreport.py"
         with tempfile.TemporaryDirectory() as folder:
