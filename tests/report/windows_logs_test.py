@@ -8,6 +8,8 @@ folder. Plain Python: no Wine needed.
   windows_logs_test.py [unittest arguments]
 """
 import codecs
+import contextlib
+import io
 import json
 import pathlib
 import subprocess
@@ -15,6 +17,7 @@ import sys
 import tempfile
 import types
 import unittest
+from unittest import mock
 
 PACKAGE = pathlib.Path(__file__).resolve().parents[2] / "package"
 sys.path.insert(0, str(PACKAGE))
@@ -346,6 +349,16 @@ class WindowsLogs(unittest.TestCase):
                                      capture_output=True, text=True)
             self.assertEqual(refused.returncode, 2)
             self.assertIn("--journal and --exit-status belong to one log", refused.stderr)
+
+    def test_fleet_with_a_folder_that_cannot_be_listed(self):
+        with tempfile.TemporaryDirectory() as folder, mock.patch("report_fleet.os.listdir",
+                                                                 side_effect=PermissionError(13, "Permission denied")):
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                status = kvilreport.main([folder])
+            self.assertEqual(out.getvalue().splitlines(), [f"{folder}: cannot list the folder: Permission denied", "",
+                                                           "1 log: 1 unreadable", "Failing steps: none"])
+            self.assertEqual(status, 2)
 
     def test_fleet_counts_in_a_fixed_order(self):
         def found(outcome, action=None):
