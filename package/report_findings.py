@@ -236,8 +236,11 @@ def findings(log, exit_status=None, stop_messages=None):
         # the failing action of the script.
         run = run if run and run.error_code else None
         status = log.status if log.status is not None else given
-        outcome = "unknown" if status is None else "succeeded" if status in SUCCESS else \
-            "cancelled" if status == 1602 else "failed"
+        if status is None:
+            # Cut short: a failure already in the log is a failure.
+            outcome = "failed" if run else "unknown"
+        else:
+            outcome = "succeeded" if status in SUCCESS else "cancelled" if status == 1602 else "failed"
     status, source = (log.status, "log") if log.status is not None else (
         (given, "given") if given is not None else (None, None))
     asked, why = restart(log, status, outcome)
