@@ -188,6 +188,13 @@ class CommandLine:
 
 
 @dataclass(slots=True)
+class LoggingStarted:
+    """A run's first line ("=== Verbose logging started", or "=== Logging
+    started" in a log that is not verbose): a log written with /l*v+ holds
+    one run after another."""
+
+
+@dataclass(slots=True)
 class ActionText:
     """A line an action wrote itself."""
     text: str
@@ -237,6 +244,7 @@ class EngineLines:
             if len(head) >= HEAD_LINES or held >= HEAD_CHARACTERS:
                 break
         self.engine, self.verbose = self._whose(head)
+        self._run_header = "=== Verbose logging started" if self.verbose else "=== Logging started"
         previous = None
         for line in head:
             if previous is not None:
@@ -279,6 +287,9 @@ class EngineLines:
                 following = following.rstrip("\r\n\x00").strip()
                 yield ActionAnnounced(m[1], m[2].strip(), bool(language.start.match(following)))
                 return
+        if line.startswith("=== ") and line.startswith(self._run_header):
+            yield LoggingStarted()
+            return
         if line.startswith("Property("):
             if m := PROPERTY.match(line):
                 yield PropertyListed(m[1], m[2], m[3].rstrip())

@@ -250,6 +250,9 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         who = "no line of an installer" if found.empty and log.engine != "Windows" else \
             f"{engine(log)} installer{language}"
         lines.append(f"Log: {source} ({who}, {log.encoding}, {log.line_count} lines)")
+    if log.runs_in_log > 1:
+        lines.append(f"The log holds {log.runs_in_log} runs, one after another (msiexec /l*v+ appends): "
+                     "this report is of the last.")
     if not log.verbose:
         lines.append("Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines and the "
                      "property list; the kind of run comes from its closing line.")

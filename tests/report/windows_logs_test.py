@@ -241,6 +241,15 @@ class WindowsLogs(unittest.TestCase):
             ("German, cut short after the action's error code", windows(cut_after(GERMAN, "returned actual error")),
              dict(FAILED, **cut, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
                   rolled_back=None)),
+            ("a failed run, then a run that succeeded appended to the same log",
+             windows(DEFERRED_FAILS + ROLLBACK + END + CONTINUE_MARKING),
+             dict(FAILED, outcome="succeeded", exit_status=0, failed_action=None, failed_in=None,
+                  rolled_back=False)),
+            ("not verbose, a run appended to a change",
+             CHANGE_NOT_VERBOSE + FRENCH_NOT_VERBOSE.replace("Début de l'action", "Action start").replace(
+                 "Fin de l'action", "Action ended").replace(" : ", ": ").replace("Valeur renvoyée: ", "Return value "),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
+                  rolled_back=False)),
             ("not verbose, a change", CHANGE_NOT_VERBOSE,
              dict(FAILED, kind="change", outcome="succeeded", exit_status=0, rolled_back=False)),
             ("continue marking; REBOOT = ReallySuppress", windows(CONTINUE_MARKING),
@@ -267,6 +276,9 @@ class WindowsLogs(unittest.TestCase):
                 self.assertIn(line, lines)
         # The engine's own steps are no custom actions.
         self.assertFalse([line for line in lines if "GenerateScript" in line or "RollbackCleanup" in line])
+        appended = kvilreport.report(kvilreport.Log(windows(DEFERRED_FAILS + ROLLBACK + END + CONTINUE_MARKING)))
+        self.assertIn("The log holds 2 runs, one after another (msiexec /l*v+ appends): this report is of the last.",
+                      appended)
         change = kvilreport.report(kvilreport.Log(CHANGE_NOT_VERBOSE))
         self.assertEqual(change[:2], ["Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines "
                                       "and the property list; the kind of run comes from its closing line.",
