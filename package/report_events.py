@@ -2,8 +2,9 @@
 start and end, an operation of the installation script, a property listed or
 changed, a feature's state, a custom action's error, the closing status, a
 nested run's command line, and the lines an action writes itself. Reads the
-logs of Windows' installer (verbose or not, in any language for the closing
-line) and of Wine's, whose engine lines are in English or Japanese."""
+logs of Windows' installer (verbose or not) and of Wine's: the actions' lines
+in English or Japanese, or in another language whose words it learns from
+the log's first action; the closing line in any language."""
 import re
 from dataclasses import dataclass
 
@@ -49,6 +50,26 @@ LANGUAGES = [
         product=r"メッセージ種別: 1, 引数: (.+?)\s*$"),                   # Message type, Argument
 ]
 MESSAGE_TYPES = tuple(language.message_type for language in LANGUAGES)
+# An action's line in a language the report has no words for: words, a time,
+# the action's name, and what follows it.
+ANY_ACTION_LINE = re.compile(r"(\S.*?) ?\d{1,2}:\d\d:\d\d ?: ([\w.]+?)[.。](.*)$")
+TOP_ACTIONS = {"INSTALL", "ADMIN", "ADVERTISE"}
+
+
+def learned(start_words):
+    """The engine's lines in a language learned from the log itself. Its
+    first action's start (the outermost action: INSTALL, ADMIN, ADVERTISE)
+    gives the words of a start; a line of other words whose action's name
+    is followed by words and a number is an action's end ("Fin de l'action
+    4:25:28 : InstallFiles. Valeur renvoyée : 3."); any other announces one."""
+    name = r" ?\d{1,2}:\d\d:\d\d ?: ([\w.]+?)[.。]"
+    return EngineLanguage(
+        "another language (its words learned from the log)", None,
+        start=re.escape(start_words) + name + r"\s*$",
+        ended=r"\S.*?" + name + r"\s+\D*?(-?\d+)\s*[.。]?\s*$",
+        announce=r"\S.*?" + name + r"(.*)$",
+        message_type=ENGLISH.message_type, product=ENGLISH.product.pattern)
+
 # An action's start or end in any language: words, a time, the action's name.
 SOME_ACTION_LINE = re.compile(r"\S.*? \d{1,2}:\d\d:\d\d ?: [\w.]+\W")
 
@@ -256,13 +277,23 @@ class EngineLines:
         if previous is not None:
             yield from self._events(previous, "")
 
-    def _language_of(self, text):
+    def _language_of(self, text, following):
         for language in LANGUAGES:
             if language.writes(text):
                 self.language = language
                 return language
-        if self.unread_line is None and SOME_ACTION_LINE.match(text):
-            self.unread_line = text.strip()
+        if SOME_ACTION_LINE.match(text):
+            m = ANY_ACTION_LINE.match(text.strip())
+            if m and m[2] in TOP_ACTIONS and not m[3].strip():
+                # The engine may announce the outermost action first, in a
+                # line of other words (Action 14:07:26: INSTALL.).
+                start = ANY_ACTION_LINE.match(following.strip())
+                if start and start[2] == m[2] and not start[3].strip() and start[1] != m[1]:
+                    m = start
+                self.language = learned(m[1])
+                return self.language
+            if self.unread_line is None:
+                self.unread_line = text.strip()
         return None
 
     def _events(self, line, following):
@@ -275,7 +306,7 @@ class EngineLines:
             if prefix:
                 yield from self._engine_events(line[prefix.end():], prefix[1])
                 return
-        language = self.language or self._language_of(line)
+        language = self.language or self._language_of(line, following)
         if language:
             if m := language.start.match(line):
                 yield ActionStarted(m[1])
