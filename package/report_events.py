@@ -306,6 +306,9 @@ class EngineLines:
             if prefix:
                 yield from self._engine_events(line[prefix.end():], prefix[1])
                 return
+        if line.startswith("=== ") and line.startswith(self._run_header):
+            yield LoggingStarted()
+            return
         language = self.language or self._language_of(line, following)
         if language:
             if m := language.start.match(line):
@@ -318,9 +321,6 @@ class EngineLines:
                 following = following.rstrip("\r\n\x00").strip()
                 yield ActionAnnounced(m[1], m[2].strip(), bool(language.start.match(following)))
                 return
-        if line.startswith("=== ") and line.startswith(self._run_header):
-            yield LoggingStarted()
-            return
         if line.startswith("Property("):
             if m := PROPERTY.match(line):
                 yield PropertyListed(m[1], m[2], m[3].rstrip())

@@ -66,6 +66,7 @@ def counts(results):
     steps = Counter(step(f) for f in results if f and step(f))
     # The most frequent first; equal counts always in the same order.
     order = sorted(outcomes, key=lambda outcome: (-outcomes[outcome], OUTCOMES.index(outcome)))
-    lines = [f"{len(results)} log{'' if len(results) == 1 else 's'}" + (": " if results else "") + ", ".join(f"{outcomes[o]} {o}" for o in order)]
+    lines = [f"{len(results)} log{'' if len(results) == 1 else 's'}" + (": " if results else "")
+             + ", ".join(f"{outcomes[o]} {o}" for o in order)]
     lines.append("Failing steps: " + (", ".join(f"{name} {n}" for name, n in steps.most_common()) or "none"))
     return lines
