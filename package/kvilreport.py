@@ -18,6 +18,7 @@ journal file); --exit-status gives msiexec's exit status when the log does not
 hold it (Wine's does not); --json prints one JSON object per log. Exit status
 0 when every log could be read, else 2."""
 import argparse
+import os
 import pathlib
 import sys
 
@@ -61,16 +62,18 @@ def one(args):
 def fleet(args):
     logs = report_fleet.logs_of(args.logs)
     results = []
-    for number, path in enumerate(logs, 1):
+    for number, (path, why) in enumerate(logs, 1):
         if len(logs) > report_fleet.PROGRESS_AFTER:
             print(f"kvilreport: reading log {number} of {len(logs)}: {path.name}", file=sys.stderr, flush=True)
-        try:
-            found = findings(read(path))
-        except OSError as error:
-            reason = error.strerror or str(error)
+        if why is None:
+            try:
+                found = findings(read(path))
+            except OSError as error:
+                why = f"cannot read the log: {error.strerror or error}"
+        if why is not None:
             results.append(None)
-            print(report_json.line(report_json.unreadable(path, reason)) if args.json else
-                  report_fleet.unreadable_line(path, reason), flush=True)
+            print(report_json.line(report_json.unreadable(path, why)) if args.json else
+                  report_fleet.unreadable_line(path, why), flush=True)
             continue
         results.append(found)
         print(report_json.line(report_json.as_json(found, path)) if args.json else
@@ -89,7 +92,7 @@ def main(argv=None):
     parser.add_argument("--exit-status", type=int, help="msiexec's exit status, when the log lacks it (one log only)")
     parser.add_argument("--json", action="store_true", help="one JSON object per log")
     args = parser.parse_args(argv)
-    several = len(args.logs) > 1 or pathlib.Path(args.logs[0]).is_dir()
+    several = len(args.logs) > 1 or os.path.isdir(args.logs[0])
     if several and (args.journal or args.exit_status is not None):
         parser.error("--journal and --exit-status belong to one log; with several logs or a folder, leave them out")
     return fleet(args) if several else one(args)

@@ -2,8 +2,9 @@
 start and end, an operation of the installation script, a property listed or
 changed, a feature's state, a custom action's error, the closing status, a
 nested run's command line, and the lines an action writes itself. Reads the
-logs of Windows' installer (verbose or not, in any language for the closing
-line) and of Wine's, whose engine lines are in English or Japanese."""
+logs of Windows' installer (verbose or not) and of Wine's: the actions' lines
+in English or Japanese, or in another language whose words it learns from
+the log's first action; the closing line in any language."""
 import re
 from dataclasses import dataclass
 
@@ -49,6 +50,26 @@ LANGUAGES = [
         product=r"メッセージ種別: 1, 引数: (.+?)\s*$"),                   # Message type, Argument
 ]
 MESSAGE_TYPES = tuple(language.message_type for language in LANGUAGES)
+# An action's line in a language the report has no words for: words, a time,
+# the action's name, and what follows it.
+ANY_ACTION_LINE = re.compile(r"(\S.*?) ?\d{1,2}:\d\d:\d\d ?: ([\w.]+?)[.。](.*)$")
+TOP_ACTIONS = {"INSTALL", "ADMIN", "ADVERTISE"}
+
+
+def learned(start_words):
+    """The engine's lines in a language learned from the log itself. Its
+    first action's start (the outermost action: INSTALL, ADMIN, ADVERTISE)
+    gives the words of a start; a line of other words whose action's name
+    is followed by words and a number is an action's end ("Fin de l'action
+    4:25:28 : InstallFiles. Valeur renvoyée : 3."); any other announces one."""
+    name = r" ?\d{1,2}:\d\d:\d\d ?: ([\w.]+?)[.。]"
+    return EngineLanguage(
+        "another language (its words learned from the log)", None,
+        start=re.escape(start_words) + name + r"\s*$",
+        ended=r"\S.*?" + name + r"\s+\D*?(-?\d+)\s*[.。]?\s*$",
+        announce=r"\S.*?" + name + r"(.*)$",
+        message_type=ENGLISH.message_type, product=ENGLISH.product.pattern)
+
 # An action's start or end in any language: words, a time, the action's name.
 SOME_ACTION_LINE = re.compile(r"\S.*? \d{1,2}:\d\d:\d\d ?: [\w.]+\W")
 
@@ -66,8 +87,9 @@ PROPERTY_CHANGE = re.compile(r"PROPERTY CHANGE: (Adding|Modifying|Deleting) (\w+
                              r"(?:Its value is '(.*)'|Its new value: '(.*)')?\.?$")
 FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);\s+Action: (\w+)")
 # The closing line: "Windows Installer installed / reconfigured / removed the
-# product. ... success or error status: N." Translated, the number still ends it.
-CLOSING = re.compile(r"(?:\w+ )?Windows Installer .*:\s*(-?\d+)\s*\.?\s*$")
+# product. ... success or error status: N." Translated, the number still ends it
+# (in East Asian languages before a full stop of their own, "。").
+CLOSING = re.compile(r"(?:\w+ )?Windows Installer .*[:：]\s*(-?\d+)\s*[.。]?\s*$")
 CLOSING_VERB = re.compile(r"Windows Installer (installed|reconfigured|removed) the product")
 CLOSING_PRODUCT = re.compile(r"Product Name: (.*?)\. Product Version")
 STATUS_LINE = re.compile(r"(?:Installation success or error status|MainEngineThread is returning):? (\d+)")
@@ -76,6 +98,7 @@ COMMAND_LINE_PROPERTY = re.compile(r"(\w+)=(\S*)")
 # Lines of the engine's own bookkeeping, not written by an action.
 ENGINE_LINES = r"\d+: .* \d+: |\d+: \S*\s*$|Property\([SCN]\): "
 HEAD_LINES = 2000   # the lines that tell whose installer wrote the log
+HEAD_CHARACTERS = 1 << 20   # and at most this much of them
 
 
 @dataclass(slots=True)
@@ -186,6 +209,13 @@ class CommandLine:
 
 
 @dataclass(slots=True)
+class LoggingStarted:
+    """A run's first line ("=== Verbose logging started", or "=== Logging
+    started" in a log that is not verbose): a log written with /l*v+ holds
+    one run after another."""
+
+
+@dataclass(slots=True)
 class ActionText:
     """A line an action wrote itself."""
     text: str
@@ -228,12 +258,14 @@ class EngineLines:
 
     def events(self):
         lines = iter(self._lines)
-        head = []
+        head, held = [], 0
         for line in lines:
             head.append(line)
-            if len(head) >= HEAD_LINES:
+            held += len(line)
+            if len(head) >= HEAD_LINES or held >= HEAD_CHARACTERS:
                 break
         self.engine, self.verbose = self._whose(head)
+        self._run_header = "=== Verbose logging started" if self.verbose else "=== Logging started"
         previous = None
         for line in head:
             if previous is not None:
@@ -245,13 +277,23 @@ class EngineLines:
         if previous is not None:
             yield from self._events(previous, "")
 
-    def _language_of(self, text):
+    def _language_of(self, text, following):
         for language in LANGUAGES:
             if language.writes(text):
                 self.language = language
                 return language
-        if self.unread_line is None and SOME_ACTION_LINE.match(text):
-            self.unread_line = text.strip()
+        if SOME_ACTION_LINE.match(text):
+            m = ANY_ACTION_LINE.match(text.strip())
+            if m and m[2] in TOP_ACTIONS and not m[3].strip():
+                # The engine may announce the outermost action first, in a
+                # line of other words (Action 14:07:26: INSTALL.).
+                start = ANY_ACTION_LINE.match(following.strip())
+                if start and start[2] == m[2] and not start[3].strip() and start[1] != m[1]:
+                    m = start
+                self.language = learned(m[1])
+                return self.language
+            if self.unread_line is None:
+                self.unread_line = text.strip()
         return None
 
     def _events(self, line, following):
@@ -264,7 +306,10 @@ class EngineLines:
             if prefix:
                 yield from self._engine_events(line[prefix.end():], prefix[1])
                 return
-        language = self.language or self._language_of(line)
+        if line.startswith("=== ") and line.startswith(self._run_header):
+            yield LoggingStarted()
+            return
+        language = self.language or self._language_of(line, following)
         if language:
             if m := language.start.match(line):
                 yield ActionStarted(m[1])

@@ -166,7 +166,12 @@ def restart(log, status, outcome):
         return False, "not asked for (REBOOT = ReallySuppress: no restart, whatever an action asked)"
     if p.get("CP_KVREBOOT", "").upper() == "YES":
         return True, "asked for (CP_KVREBOOT = YES: the installation information writer decided on a restart)"
+    if cut(log) and status is None:
+        return None, "not known (the log ends before the run did)"
     if reboot == "FORCE":
+        if outcome == "failed":
+            # A failed run is rolled back and ends with its error.
+            return False, "not asked for (the run failed: REBOOT = Force restarts only after a run that succeeds)"
         return True, "asked for (REBOOT = Force)"
     if reboot == "SUPPRESS":
         return False, "not asked for (REBOOT = Suppress)"
@@ -231,8 +236,11 @@ def findings(log, exit_status=None, stop_messages=None):
         # the failing action of the script.
         run = run if run and run.error_code else None
         status = log.status if log.status is not None else given
-        outcome = "unknown" if status is None else "succeeded" if status in SUCCESS else \
-            "cancelled" if status == 1602 else "failed"
+        if status is None:
+            # Cut short: a failure already in the log is a failure.
+            outcome = "failed" if run else "unknown"
+        else:
+            outcome = "succeeded" if status in SUCCESS else "cancelled" if status == 1602 else "failed"
     status, source = (log.status, "log") if log.status is not None else (
         (given, "given") if given is not None else (None, None))
     asked, why = restart(log, status, outcome)

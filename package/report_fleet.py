@@ -1,6 +1,7 @@
 """The fleet summary: the logs of many servers (one log each, as a fleet
 tool collects them), one line per log, then how many ended each way and in
 which failing step."""
+import os
 import pathlib
 from collections import Counter
 
@@ -8,17 +9,24 @@ from msistatus import describe
 from report_findings import failing_feature
 
 PROGRESS_AFTER = 5   # more logs than this: a progress line on standard error
+OUTCOMES = ["succeeded", "failed", "cancelled", "stopped", "not known", "unreadable"]
 
 
 def logs_of(paths):
-    """The logs named: a folder stands for every regular file in it (not its
-    subfolders), in name order."""
+    """The logs named, as (path, why it cannot be read, or None): a folder
+    stands for every regular file in it (not its subfolders), in name order;
+    a folder that cannot be listed stands for itself, with the reason."""
     logs = []
     for path in map(pathlib.Path, paths):
-        if path.is_dir():
-            logs += sorted((p for p in path.iterdir() if p.is_file()), key=lambda p: p.name)
-        else:
-            logs.append(path)
+        if not os.path.isdir(path):
+            logs.append((path, None))
+            continue
+        try:
+            names = sorted(os.listdir(path))
+        except OSError as error:
+            logs.append((path, f"cannot list the folder: {error.strerror or error}"))
+            continue
+        logs += [(path / name, None) for name in names if os.path.isfile(path / name)]
     return logs
 
 
@@ -47,8 +55,8 @@ def summary_line(source, found):
     return f"{source}: " + "; ".join(parts)
 
 
-def unreadable_line(source, reason):
-    return f"{source}: cannot read the log: {reason}"
+def unreadable_line(source, why):
+    return f"{source}: {why}"
 
 
 def counts(results):
@@ -56,6 +64,9 @@ def counts(results):
     results: findings, or None for a log that could not be read."""
     outcomes = Counter((f.outcome or "not known") if f else "unreadable" for f in results)
     steps = Counter(step(f) for f in results if f and step(f))
-    lines = [f"{len(results)} logs: " + ", ".join(f"{n} {outcome}" for outcome, n in outcomes.most_common())]
+    # The most frequent first; equal counts always in the same order.
+    order = sorted(outcomes, key=lambda outcome: (-outcomes[outcome], OUTCOMES.index(outcome)))
+    lines = [f"{len(results)} log{'' if len(results) == 1 else 's'}" + (": " if results else "")
+             + ", ".join(f"{outcomes[o]} {o}" for o in order)]
     lines.append("Failing steps: " + (", ".join(f"{name} {n}" for name, n in steps.most_common()) or "none"))
     return lines

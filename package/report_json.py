@@ -21,9 +21,9 @@ def as_json(found, source):
     }
 
 
-def unreadable(source, reason):
+def unreadable(source, why):
     """The object of a log that could not be read: every key null, and why."""
-    return dict(dict.fromkeys(KEYS), log=str(source), error=f"cannot read the log: {reason}")
+    return dict(dict.fromkeys(KEYS), log=str(source), error=why)
 
 
 def line(obj):

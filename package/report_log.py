@@ -8,8 +8,8 @@ product's qualification lines."""
 import re
 
 from report_events import (ActionAnnounced, ActionEnded, ActionStarted, ActionText, CommandLine,
-                           CustomActionError, EngineLines, FeatureState, ProductLine, ProductNamed, PropertyChanged,
-                           PropertyListed, RolledBackPast, ScriptHeader, ScriptOp, StatusLogged)
+                           CustomActionError, EngineLines, FeatureState, LoggingStarted, ProductLine, ProductNamed,
+                           PropertyChanged, PropertyListed, RolledBackPast, ScriptHeader, ScriptOp, StatusLogged)
 from report_product import FEATURE_WORK, KEPT_LINES, OWN_ACTIONS, PHASES, SCRIPT_ACTIONS
 
 SCRIPT_RUNNERS = {"InstallFinalize", "InstallExecute", "InstallExecuteAgain"}
@@ -81,6 +81,19 @@ class Log:
     def __init__(self, source, encoding=""):
         self.encoding = encoding
         reader = EngineLines(source.splitlines() if isinstance(source, str) else source)
+        events = reader.events()
+        self.runs_in_log = 1      # a log written with /l*v+ holds several: this is the last
+        self._start()
+        while self._parse(reader, events):
+            self.runs_in_log += 1
+            self._start()
+        self.engine = reader.engine
+        self.language = reader.language
+        self.unread_line = reader.unread_line if reader.language is None else None
+        self.verbose = reader.verbose
+        self.line_count = reader.lines
+
+    def _start(self):
         self.runs = []
         self.properties = {}
         self.property_source = None
@@ -94,14 +107,10 @@ class Log:
         self.rolled_back = False
         self.upgrade = False      # the run removed an old version (a major upgrade)
         self.kept = []            # the product's qualification lines
-        self._parse(reader)
-        self.engine = reader.engine
-        self.language = reader.language
-        self.unread_line = reader.unread_line if reader.language is None else None
-        self.verbose = reader.verbose
-        self.line_count = reader.lines
 
-    def _parse(self, reader):
+    def _parse(self, reader, events):
+        """Reads the events of one run; True when another run follows (its
+        first line read), False at the log's end."""
         self.engine = None        # known once the reader has read the log's first lines
         stack, current, rollback = [], None, False
         seen = set()              # the actions the run started before it failed
@@ -115,10 +124,14 @@ class Log:
             """Whether an engine line is the run's own, not the old version's removal's."""
             return not (nested_thread and thread == nested_thread) and not self._nested(stack)
 
-        for event in reader.events():
+        for event in events:
             if self.engine is None:
                 self.engine = reader.engine
             kind = type(event)
+            if kind is LoggingStarted:
+                if self.top is not None or self.status is not None:
+                    return True
+                continue
             if kind is ScriptOp:
                 if event.op == "other":
                     if script == 2 and not self._nested(stack):
@@ -249,6 +262,7 @@ class Log:
             if run.phase == "immediate" and (run.name in SCRIPT_ACTIONS or run.name in in_script):
                 run.phase = "scheduled"
         self.rolled_back = self.rolled_back or any(r.phase == "rollback" and not r.nested for r in self.runs)
+        return False
 
     @staticmethod
     def _nested(stack):

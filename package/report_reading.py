@@ -11,6 +11,7 @@ import re
 ANSI_CODE_PAGES = [("cp932", re.compile(r"アクション(開始|終了)? [\d:]+: ", re.M))]
 HEAD = 1 << 20   # how much of a log decides its encoding
 BLOCK = 1 << 20  # how much is read at a time
+LONGEST = 1 << 16   # characters of a line held while its end is not read yet
 LINE_BREAKS = "\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029"   # where str.splitlines breaks
 
 
@@ -87,6 +88,19 @@ class LogFile:
                 body = text[:-1] if held else text
                 lines = body.splitlines()
                 # The last line may go on in the next block.
-                rest = (lines.pop() if lines and body[-1] not in LINE_BREAKS else "") + held
-                yield from lines
-            yield from (rest + decoder.decode(b"", final=True)).splitlines()
+                last = lines.pop() if lines and body[-1] not in LINE_BREAKS else ""
+                yield from _pieces(lines)
+                if len(last) > LONGEST:
+                    yield from _pieces([last])
+                    last = ""
+                rest = last + held
+            yield from _pieces((rest + decoder.decode(b"", final=True)).splitlines())
+
+
+def _pieces(lines):
+    """lines, those longer than any installer writes (a file of zeros after
+    a crash, a binary file) cut in pieces, so that neither memory nor time
+    grows with them."""
+    if not lines or max(map(len, lines)) <= LONGEST:
+        return lines
+    return [line[start:start + LONGEST] for line in lines for start in range(0, max(len(line), 1), LONGEST)]

@@ -247,7 +247,12 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
     lines = []
     if source:
         language = f" writing in {log.language.name}" if log.language else ""
-        lines.append(f"Log: {source} ({engine(log)} installer{language}, {log.encoding}, {log.line_count} lines)")
+        who = "no line of an installer" if found.empty and log.engine != "Windows" else \
+            f"{engine(log)} installer{language}"
+        lines.append(f"Log: {source} ({who}, {log.encoding}, {log.line_count} lines)")
+    if log.runs_in_log > 1:
+        lines.append(f"The log holds {log.runs_in_log} runs, one after another (msiexec /l*v+ appends): "
+                     "this report is of the last.")
     if not log.verbose:
         lines.append("Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines and the "
                      "property list; the kind of run comes from its closing line.")
@@ -264,6 +269,10 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
                         "operations alone."))
         missing.append(f"the engine's lines in a language this report reads "
                        f"({', '.join(language.name for language in LANGUAGES)})")
+    elif found.empty and log.line_count:
+        lines.append("No action, status or property of an installer in it: not an installer's log, or cut before "
+                     "its first action.")
+        missing.append("any line of an installer")
     elif not found.own:
         lines.append("This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.")
         missing.append("any action of KVILMSI64.dll")

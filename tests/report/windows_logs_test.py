@@ -8,17 +8,22 @@ folder. Plain Python: no Wine needed.
   windows_logs_test.py [unittest arguments]
 """
 import codecs
+import contextlib
+import io
 import json
 import pathlib
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
+from unittest import mock
 
 PACKAGE = pathlib.Path(__file__).resolve().parents[2] / "package"
 sys.path.insert(0, str(PACKAGE))
 import kvilreport  # noqa: E402
 import report_findings  # noqa: E402
+import report_fleet  # noqa: E402
 import report_json  # noqa: E402
 import report_reading  # noqa: E402
 
@@ -209,17 +214,44 @@ class WindowsLogs(unittest.TestCase):
              dict(FAILED, **cut, failed_action="InstallFiles", failed_in="script", rolled_back=None)),
             ("cut short in the rollback script", windows(cut_after(COPY_FAILS + ROLLBACK, "FileRemove")),
              dict(FAILED, **cut, failed_action="InstallFiles", rolled_back=True)),
+            ("cut short in the script before any failure; REBOOT = Force",
+             windows(START.replace("CLIENTPROCESSID=14244", "CLIENTPROCESSID=14244\n"
+                                   "@ PROPERTY CHANGE: Adding REBOOT property. Its value is 'Force'.")),
+             dict(FAILED, **cut, outcome=None, failed_action=None, failed_in=None, rolled_back=None)),
+            ("a failed run; REBOOT = Force",
+             windows(DEFERRED_FAILS + ROLLBACK
+                     + END.replace("ACTION = INSTALL", "ACTION = INSTALL\nProperty(S): REBOOT = Force")),
+             dict(FAILED, failed_action="WriteSettings", failed_in="script", rolled_back=True)),
             ("the old version's removal fails in a major upgrade", windows(UPGRADE, thread="6C:A4"),
              dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
                   failed_in="old version's removal", rolled_back=False)),
             ("the old version cannot be removed (error 1714)", windows(NO_REMOVAL),
              dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
                   failed_in="old version's removal", rolled_back=False)),
-            ("not verbose, French", FRENCH_NOT_VERBOSE,
-             dict(FAILED, kind=None, product=None, failed_action=None, failed_in=None, rolled_back=None)),
+            ("not verbose, French: the words of the actions' lines learned from the log", FRENCH_NOT_VERBOSE,
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
+                  rolled_back=False)),
+            ("not verbose, a closing line that ends with an East Asian full stop",
+             FRENCH_NOT_VERBOSE.replace(FRENCH_NOT_VERBOSE.splitlines()[-1],
+                                        "Windows Installer により製品がインストールされました。製品名: Example App。"
+                                        "インストールの成功またはエラー状態: 1603。"),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
+                  rolled_back=False)),
             ("German", windows(GERMAN),
              dict(FAILED, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
                   rolled_back=True)),
+            ("German, cut short after the action's error code", windows(cut_after(GERMAN, "returned actual error")),
+             dict(FAILED, **cut, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
+                  rolled_back=None)),
+            ("a failed run, then a run that succeeded appended to the same log",
+             windows(DEFERRED_FAILS + ROLLBACK + END + CONTINUE_MARKING),
+             dict(FAILED, outcome="succeeded", exit_status=0, failed_action=None, failed_in=None,
+                  rolled_back=False)),
+            ("not verbose, a run appended to a change",
+             CHANGE_NOT_VERBOSE + FRENCH_NOT_VERBOSE.replace("Début de l'action", "Action start").replace(
+                 "Fin de l'action", "Action ended").replace(" : ", ": ").replace("Valeur renvoyée: ", "Return value "),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
+                  rolled_back=False)),
             ("not verbose, a change", CHANGE_NOT_VERBOSE,
              dict(FAILED, kind="change", outcome="succeeded", exit_status=0, rolled_back=False)),
             ("continue marking; REBOOT = ReallySuppress", windows(CONTINUE_MARKING),
@@ -246,10 +278,20 @@ class WindowsLogs(unittest.TestCase):
                 self.assertIn(line, lines)
         # The engine's own steps are no custom actions.
         self.assertFalse([line for line in lines if "GenerateScript" in line or "RollbackCleanup" in line])
+        appended = kvilreport.report(kvilreport.Log(windows(DEFERRED_FAILS + ROLLBACK + END + CONTINUE_MARKING)))
+        self.assertIn("The log holds 2 runs, one after another (msiexec /l*v+ appends): this report is of the last.",
+                      appended)
         change = kvilreport.report(kvilreport.Log(CHANGE_NOT_VERBOSE))
         self.assertEqual(change[:2], ["Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines "
                                       "and the property list; the kind of run comes from its closing line.",
                                       "Product: Example App; run: change (maintenance)"])
+        # A file with nothing of an installer in it is not called one.
+        other = kvilreport.report(kvilreport.Log("total 8\n-rw-r--r-- 1 root root 12 notes.txt\n", "ANSI text"),
+                                  source="notes.txt")
+        self.assertEqual(other[:3], ["Log: notes.txt (no line of an installer, ANSI text, 2 lines)",
+                                     "Product: not named in the log",
+                                     "No action, status or property of an installer in it: not an installer's log, "
+                                     "or cut before its first action."])
         upgrade = kvilreport.report(kvilreport.Log(windows(UPGRADE, thread="6C:A4")))
         self.assertIn("Outcome: FAILED: the old version could not be removed (RemoveExistingProducts: its removal "
                       "failed in InstallInitialize)", upgrade)
@@ -272,6 +314,20 @@ class WindowsLogs(unittest.TestCase):
                         self.assertEqual(list(report_reading.LogFile(log.name).lines()),
                                          report_reading.decode(raw)[0].splitlines())
         report_reading.BLOCK = 1 << 20
+
+    def test_a_line_longer_than_any_installer_writes_is_read_in_pieces(self):
+        # A log whose end is zeros or binary after a crash: its lines are
+        # never held whole, whatever their length.
+        with tempfile.NamedTemporaryFile() as log:
+            log.write(b"Action start 1:00:00: A.\r\n" + b"x" * 10 + b"\r\n" + b"y" * 9)
+            log.flush()
+            report_reading.BLOCK, report_reading.LONGEST = 3, 4
+            try:
+                lines = list(report_reading.LogFile(log.name).lines())
+                self.assertLessEqual(max(map(len, lines)), 4)
+                self.assertEqual("".join(lines), "Action start 1:00:00: A." + "x" * 10 + "y" * 9)
+            finally:
+                report_reading.BLOCK, report_reading.LONGEST = 1 << 20, 1 << 16
 
     def test_fleet_summary_of_a_folder(self):
         script = PACKAGE / "kvilreport.py"
@@ -310,6 +366,25 @@ class WindowsLogs(unittest.TestCase):
                                      capture_output=True, text=True)
             self.assertEqual(refused.returncode, 2)
             self.assertIn("--journal and --exit-status belong to one log", refused.stderr)
+
+    def test_fleet_with_a_folder_that_cannot_be_listed(self):
+        with tempfile.TemporaryDirectory() as folder, mock.patch("report_fleet.os.listdir",
+                                                                 side_effect=PermissionError(13, "Permission denied")):
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                status = kvilreport.main([folder])
+            self.assertEqual(out.getvalue().splitlines(), [f"{folder}: cannot list the folder: Permission denied", "",
+                                                           "1 log: 1 unreadable", "Failing steps: none"])
+            self.assertEqual(status, 2)
+
+    def test_fleet_counts_in_a_fixed_order(self):
+        def found(outcome, action=None):
+            return types.SimpleNamespace(outcome=outcome, failed_action=action, failed_in="script" if action else None)
+        results = [None, found(None), found("succeeded"), found("failed", "A"), found("failed", "B"),
+                   found("failed", "B")]
+        self.assertEqual(report_fleet.counts(results), ["6 logs: 3 failed, 1 succeeded, 1 not known, 1 unreadable",
+                                                        "Failing steps: B (script) 2, A (script) 1"])
+        self.assertEqual(report_fleet.counts([]), ["0 logs", "Failing steps: none"])
 
 
 if __name__ == "__main__":
