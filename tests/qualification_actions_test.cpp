@@ -133,6 +133,37 @@ TEST(QualificationRules, SummaryRichTextByteForByte)
     EXPECT_TRUE(kvil::contains(kvil::summaryRichText(in), "\\fcharset134\\fprq2"));
 }
 
+// A Japanese package on a system of code page 1252: the titles and the notice
+// come in 932, the folder and the package's texts in 1252. 0xFC is a lead
+// byte in 932 only, and the second byte of マ (83 7D) is "}" in 1252.
+TEST(QualificationRules, SummaryTextsAreWrittenInTheCodePageTheyCameIn)
+{
+    const std::string header = "{\\rtf1{\\fonttbl{\\f0\\fswiss\\fcharset128\\fprq2{\\*\\panose "
+                               "020b0604020202020204}Arial;}}{\\f0\\fs17\\insrsid6824715"
+                               "\\charrsid15495136 ";
+    kvil::SummaryInputs in;
+    in.languageOffset = 6000;
+    in.tableCodePage = 932;
+    in.systemCodePage = 1252;
+    in.firstTime = true;
+    in.installFolder = "C:\\M\xFC\\";
+    in.heading = "1\xFC" "A";
+    in.installHeading = "2\xFC" "A";
+    in.removeHeading = "3\xFC" "A";
+    in.closingNote = "4\xFC" "A";
+    in.toInstall = {"\x83\x7d"};
+    in.toRemove = {"\x83\x7d"};
+    EXPECT_EQ(header + "{1\\'fcA}{\\par }{\\tab C:\\\\M\\'fc\\\\}{\\par }{\\par }"
+                       "{2\\'fcA}{\\par }{\\tab \\'83\\'7d}{\\par }{\\par }"
+                       "{3\\'fcA}{\\par }{\\tab \\'83\\'7d}{\\par }{\\par }{4\\'fcA}}}",
+              kvil::summaryRichText(in));
+
+    in.toInstall.clear();
+    in.toRemove.clear();
+    in.nothingSelected = "\x83\x7d";
+    EXPECT_EQ(header + "{\\par }{\\'83\\'7d}{\\par }}}", kvil::summaryRichText(in));
+}
+
 // ---------------------------------------------------------------- sessions
 
 class Qualification : public ::testing::Test {
