@@ -36,6 +36,12 @@ fail() {
 case "$build_number" in
   ''|*[!0-9]*) fail "--build-number takes a whole number from 0 to 65535, not '$build_number'" ;;
 esac
+# Leading zeros dropped (the build writes the number so too); more than five
+# digits is out of range whatever they are.
+build_number=$(echo "$build_number" | sed 's/^0*\([0-9]\)/\1/')
+if [ ${#build_number} -gt 5 ] || [ "$build_number" -gt 65535 ]; then
+  fail "--build-number takes a whole number from 0 to 65535, not '$build_number'"
+fi
 if [ -n "$timestamp" ] && [ -z "$certificate" ]; then
   fail "--timestamp needs --sign: only a signature gets a time stamp"
 fi

@@ -9,6 +9,7 @@ cannot use refused with a clear error and no signed file.
 """
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -90,6 +91,31 @@ class ReportModules(unittest.TestCase):
         shipped = local_modules(ROOT / "package" / "kvilreport.py")
         self.assertEqual(shipped[0], "kvilreport.py")
         self.assertIn("msistatus.py", shipped)
+
+
+class BuildNumber(unittest.TestCase):
+    def test_build_number_is_one_number_everywhere(self):
+        project = re.search(r"^project\(KVILMSI64 VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
+                            re.MULTILINE).group(1)
+        # Written as given, 010 would be octal 8 in the fixed version and 010 in the strings.
+        for given, written in [("0", "0"), ("010", "10"), ("65535", "65535")]:
+            with self.subTest(given), tempfile.TemporaryDirectory(dir=BUILD) as folder:
+                configured = run("cmake", "-S", ROOT, "-B", folder, "-G", "Ninja",
+                                 "-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake", "-DBUILD_TESTING=OFF",
+                                 "-DKVIL_BUILD_SIMULATOR=OFF", "-DKVIL_BUILD_NUMBER=" + given)
+                self.assertEqual(configured.returncode, 0, configured.stdout + configured.stderr)
+                version = f"{project}.{written}"
+                self.assertEqual((pathlib.Path(folder) / "kvil-version.txt").read_text(), version + "\n")
+                rc = (pathlib.Path(folder) / "version" / "KVILMSI64.rc").read_text()
+                self.assertIn("FILEVERSION    " + version.replace(".", ","), rc)
+                self.assertIn('"FileVersion",      "' + version + '"', rc)
+        # The release refuses a number out of range before it builds anything.
+        for given in ["65536", "0000070000", "1234567", "12a", ""]:
+            with self.subTest(given):
+                refused = run("sh", ROOT / "scripts" / "release.sh", "--build-number", given)
+                self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
+                self.assertEqual(refused.stdout, "")
+                self.assertIn("release: --build-number takes a whole number from 0 to 65535", refused.stderr)
 
 
 class ReleaseDll(unittest.TestCase):
