@@ -46,11 +46,34 @@ def certificate(folder, name, password, usage="codeSigning"):
     return pem, pfx
 
 
-def sign(pfx, out, password=None):
+def issued_certificate(folder):
+    """A code-signing certificate issued by a throwaway authority, in a PKCS#12
+    file without the authority's root, as authorities hand them out:
+    FOLDER/root.pem and FOLDER/issued.pfx."""
+    root, _ = certificate(folder, "root", "")
+    key, request, pem, pfx = (folder / name for name in ("issued.key", "issued.csr", "issued.pem", "issued.pfx"))
+    extensions = folder / "issued.ext"
+    extensions.write_text("extendedKeyUsage=codeSigning\nbasicConstraints=CA:FALSE\n")
+    steps = [
+        ("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Issued code signing",
+         "-keyout", key, "-out", request),
+        ("openssl", "x509", "-req", "-in", request, "-CA", root, "-CAkey", folder / "root.key",
+         "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", pem),
+        ("openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", pfx, "-passout", "pass:"),
+    ]
+    for step in steps:
+        made = run(*step)
+        assert made.returncode == 0, made.stderr
+    return root, pfx
+
+
+def sign(pfx, out, password=None, roots=None):
     env = dict(os.environ)
     env.pop("KVIL_SIGN_PASSWORD", None)
     if password is not None:
         env["KVIL_SIGN_PASSWORD"] = password
+    if roots is not None:
+        env["SSL_CERT_FILE"] = str(roots)
     return run("sh", SIGN, DLL, out, pfx, env=env)
 
 
@@ -148,6 +171,22 @@ class ReleaseDll(unittest.TestCase):
         called = run("wine", BUILD / "bin" / "kvilcallexport.exe", windows_path(signed), "caKVILCTCheck", env=env)
         self.assertEqual(called.returncode, 0, called.stdout + called.stderr)
         self.assertEqual(called.stdout.strip(), "caKVILCTCheck returned 0")
+
+    def test_signing_finds_the_root_among_trusted_roots(self):
+        root, pfx = issued_certificate(self.folder)
+        certificate(self.folder, "Another root", "")
+        # The file holds no root: the system's trusted roots complete the chain, or nothing does.
+        out = self.folder / "untrusted.dll"
+        refused = sign(pfx, out, roots=self.folder / "Another root.pem")
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        self.assertIn("does not verify against the chain of " + str(pfx), refused.stderr.splitlines()[0])
+        self.assertFalse(out.exists())
+        out = self.folder / "trusted.dll"
+        signed = sign(pfx, out, roots=root)
+        self.assertEqual(signed.returncode, 0, signed.stderr)
+        self.assertIn("sign: Signature verification: ok", signed.stdout)
+        verified = run("osslsigncode", "verify", "-in", out, "-CAfile", root)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
 
     def test_signing_refuses_a_certificate_it_cannot_use(self):
         pem, pfx = certificate(self.folder, "Throwaway code signing", "right")
