@@ -5,9 +5,10 @@
 # Usage (as root on Debian 12):
 #   scripts/release.sh [--sign CERTIFICATE.pfx] [--timestamp URL] [--build-number N]
 # --sign signs the DLL (Authenticode, SHA-256) and verifies the signature
-# against the certificate's own chain and the system's trusted roots; the password comes from the environment
-# variable KVIL_SIGN_PASSWORD (unset: the certificate has none). --timestamp
-# adds an RFC 3161 time stamp from that server. --build-number sets the
+# against the certificate's own chain and the system's trusted roots; the
+# password comes from the environment variable KVIL_SIGN_PASSWORD (unset: the
+# certificate has none). --timestamp adds an RFC 3161 time stamp from that
+# server. --build-number sets the
 # fourth field of the version (default 0). Everything is made in a temporary
 # folder and moved into dist/ only when it is complete, so a failure leaves no
 # release folder behind.
