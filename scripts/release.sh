@@ -5,9 +5,10 @@
 # Usage (as root on Debian 12):
 #   scripts/release.sh [--sign CERTIFICATE.pfx] [--timestamp URL] [--build-number N]
 # --sign signs the DLL (Authenticode, SHA-256) and verifies the signature
-# against the certificate's own chain; the password comes from the environment
-# variable KVIL_SIGN_PASSWORD (unset: the certificate has none). --timestamp
-# adds an RFC 3161 time stamp from that server. --build-number sets the
+# against the certificate's own chain and the system's trusted roots; the
+# password comes from the environment variable KVIL_SIGN_PASSWORD (unset: the
+# certificate has none). --timestamp adds an RFC 3161 time stamp from that
+# server. --build-number sets the
 # fourth field of the version (default 0). Everything is made in a temporary
 # folder and moved into dist/ only when it is complete, so a failure leaves no
 # release folder behind.
@@ -36,6 +37,12 @@ fail() {
 case "$build_number" in
   ''|*[!0-9]*) fail "--build-number takes a whole number from 0 to 65535, not '$build_number'" ;;
 esac
+# Leading zeros dropped (the build writes the number so too); more than five
+# digits is out of range whatever they are.
+build_number=$(echo "$build_number" | sed 's/^0*\([0-9]\)/\1/')
+if [ ${#build_number} -gt 5 ] || [ "$build_number" -gt 65535 ]; then
+  fail "--build-number takes a whole number from 0 to 65535, not '$build_number'"
+fi
 if [ -n "$timestamp" ] && [ -z "$certificate" ]; then
   fail "--timestamp needs --sign: only a signature gets a time stamp"
 fi

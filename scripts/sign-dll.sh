@@ -1,9 +1,10 @@
 #!/bin/sh
 # Signs a DLL (Authenticode, SHA-256) with a PKCS#12 certificate and verifies
-# the signature against the certificate's own chain. The password comes from
-# the environment variable KVIL_SIGN_PASSWORD, never from the command line;
-# unset or empty, the certificate is opened without one. OUT is written only when the
-# signature verifies. scripts/release.sh signs the release with it.
+# the signature against the certificate's own chain, completed by the system's
+# trusted roots. The password comes from the environment variable
+# KVIL_SIGN_PASSWORD, never from the command line; unset or empty, the
+# certificate is opened without one. OUT is written only when the signature
+# verifies. scripts/release.sh signs the release with it.
 # Usage: scripts/sign-dll.sh IN.dll OUT.dll CERTIFICATE.pfx [TIMESTAMP-URL]
 #        scripts/sign-dll.sh --check CERTIFICATE.pfx
 #   TIMESTAMP-URL: an RFC 3161 time-stamp server; without it the signature has
@@ -61,6 +62,13 @@ if ! openssl pkcs12 -in "$certificate" -nokeys -passin "$openssl_pass" -out "$ch
 fi
 grep -q 'BEGIN CERTIFICATE' "$chain" || fail "the certificate file $certificate holds no certificate" "$log"
 [ -n "$in" ] || exit 0
+# A certificate from a certification authority usually comes without the
+# authority's root, which the system's trusted roots hold (SSL_CERT_FILE, as
+# for OpenSSL, names another file of them); a self-made one brings its own.
+roots=${SSL_CERT_FILE:-/etc/ssl/certs/ca-certificates.crt}
+if [ -r "$roots" ]; then
+  cat "$roots" >>"$chain"
+fi
 
 signed="$work/signed.dll"
 # shellcheck disable=SC2086  # $signer_pass is empty or two words
@@ -70,7 +78,7 @@ if ! osslsigncode sign -pkcs12 "$certificate" $signer_pass -h sha256 \
   fail "signing $in with $certificate${timestamp:+ and a time stamp from $timestamp} failed" "$log"
 fi
 if ! osslsigncode verify -in "$signed" -CAfile "$chain" >"$log" 2>&1; then
-  fail "the signature of $in does not verify against the chain of $certificate" "$log"
+  fail "the signature of $in does not verify against the chain of $certificate (with the system's trusted roots)" "$log"
 fi
 grep -E '^(Signature verification|Timestamp)' "$log" | sed 's/^/sign: /' || true
 mv "$signed" "$out"

@@ -9,6 +9,7 @@ cannot use refused with a clear error and no signed file.
 """
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -45,11 +46,34 @@ def certificate(folder, name, password, usage="codeSigning"):
     return pem, pfx
 
 
-def sign(pfx, out, password=None):
+def issued_certificate(folder):
+    """A code-signing certificate issued by a throwaway authority, in a PKCS#12
+    file without the authority's root, as authorities hand them out:
+    FOLDER/root.pem and FOLDER/issued.pfx."""
+    root, _ = certificate(folder, "root", "")
+    key, request, pem, pfx = (folder / name for name in ("issued.key", "issued.csr", "issued.pem", "issued.pfx"))
+    extensions = folder / "issued.ext"
+    extensions.write_text("extendedKeyUsage=codeSigning\nbasicConstraints=CA:FALSE\n")
+    steps = [
+        ("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Issued code signing",
+         "-keyout", key, "-out", request),
+        ("openssl", "x509", "-req", "-in", request, "-CA", root, "-CAkey", folder / "root.key",
+         "-CAcreateserial", "-days", "2", "-extfile", extensions, "-out", pem),
+        ("openssl", "pkcs12", "-export", "-inkey", key, "-in", pem, "-out", pfx, "-passout", "pass:"),
+    ]
+    for step in steps:
+        made = run(*step)
+        assert made.returncode == 0, made.stderr
+    return root, pfx
+
+
+def sign(pfx, out, password=None, roots=None):
     env = dict(os.environ)
     env.pop("KVIL_SIGN_PASSWORD", None)
     if password is not None:
         env["KVIL_SIGN_PASSWORD"] = password
+    if roots is not None:
+        env["SSL_CERT_FILE"] = str(roots)
     return run("sh", SIGN, DLL, out, pfx, env=env)
 
 
@@ -92,6 +116,31 @@ class ReportModules(unittest.TestCase):
         self.assertIn("msistatus.py", shipped)
 
 
+class BuildNumber(unittest.TestCase):
+    def test_build_number_is_one_number_everywhere(self):
+        project = re.search(r"^project\(KVILMSI64 VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
+                            re.MULTILINE).group(1)
+        # Written as given, 010 would be octal 8 in the fixed version and 010 in the strings.
+        for given, written in [("0", "0"), ("010", "10"), ("65535", "65535")]:
+            with self.subTest(given), tempfile.TemporaryDirectory(dir=BUILD) as folder:
+                configured = run("cmake", "-S", ROOT, "-B", folder, "-G", "Ninja",
+                                 "-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake", "-DBUILD_TESTING=OFF",
+                                 "-DKVIL_BUILD_SIMULATOR=OFF", "-DKVIL_BUILD_NUMBER=" + given)
+                self.assertEqual(configured.returncode, 0, configured.stdout + configured.stderr)
+                version = f"{project}.{written}"
+                self.assertEqual((pathlib.Path(folder) / "kvil-version.txt").read_text(), version + "\n")
+                rc = (pathlib.Path(folder) / "version" / "KVILMSI64.rc").read_text()
+                self.assertIn("FILEVERSION    " + version.replace(".", ","), rc)
+                self.assertIn('"FileVersion",      "' + version + '"', rc)
+        # The release refuses a number out of range before it builds anything.
+        for given in ["65536", "0000070000", "1234567", "12a", ""]:
+            with self.subTest(given):
+                refused = run("sh", ROOT / "scripts" / "release.sh", "--build-number", given)
+                self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
+                self.assertEqual(refused.stdout, "")
+                self.assertIn("release: --build-number takes a whole number from 0 to 65535", refused.stderr)
+
+
 class ReleaseDll(unittest.TestCase):
     def setUp(self):
         self.folder = pathlib.Path(tempfile.mkdtemp(prefix="release-test.", dir=BUILD))
@@ -122,6 +171,22 @@ class ReleaseDll(unittest.TestCase):
         called = run("wine", BUILD / "bin" / "kvilcallexport.exe", windows_path(signed), "caKVILCTCheck", env=env)
         self.assertEqual(called.returncode, 0, called.stdout + called.stderr)
         self.assertEqual(called.stdout.strip(), "caKVILCTCheck returned 0")
+
+    def test_signing_finds_the_root_among_trusted_roots(self):
+        root, pfx = issued_certificate(self.folder)
+        certificate(self.folder, "Another root", "")
+        # The file holds no root: the system's trusted roots complete the chain, or nothing does.
+        out = self.folder / "untrusted.dll"
+        refused = sign(pfx, out, roots=self.folder / "Another root.pem")
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        self.assertIn("does not verify against the chain of " + str(pfx), refused.stderr.splitlines()[0])
+        self.assertFalse(out.exists())
+        out = self.folder / "trusted.dll"
+        signed = sign(pfx, out, roots=root)
+        self.assertEqual(signed.returncode, 0, signed.stderr)
+        self.assertIn("sign: Signature verification: ok", signed.stdout)
+        verified = run("osslsigncode", "verify", "-in", out, "-CAfile", root)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
 
     def test_signing_refuses_a_certificate_it_cannot_use(self):
         pem, pfx = certificate(self.folder, "Throwaway code signing", "right")
