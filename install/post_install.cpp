@@ -2,6 +2,7 @@
 // after the package's files are installed or removed.
 #include "install/command_phase.h"
 
+#include "runtime/files.h"
 #include "runtime/guard.h"
 #include "runtime/handles.h"
 #include "runtime/shared_data.h"
@@ -23,10 +24,7 @@ bool readPlainFile(const std::string& path, std::string& content)
         (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
         information.nNumberOfLinks != 1)
         return false;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        content.append(chunk, read);
+    content = readToEnd(file.get());
     return true;
 }
 

@@ -71,6 +71,16 @@ bool markerAtWindowsDriveRoot(const char* marker)
 
 }  // namespace
 
+std::string readToEnd(HANDLE file)
+{
+    std::string content;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        content.append(chunk, read);
+    return content;
+}
+
 bool pathIsDirectory(const std::string& path)
 {
     DWORD attributes = 0;

@@ -1,11 +1,16 @@
 // File and folder operations on 8-bit paths. None shows a message.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace kvil {
 
 class Installer;
+
+// What is left to read of an open file, up to its end.
+std::string readToEnd(HANDLE file);
 
 // Both tests look the path up with FindFirstFileA, so a path with wildcards
 // is judged by its first match.

@@ -1,6 +1,7 @@
 #include "runtime/shared_data.h"
 
 #include "runtime/environment.h"
+#include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
@@ -17,14 +18,7 @@ std::string readWholeFile(const std::string& path)
 {
     KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return std::string();
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    return text;
+    return file ? readToEnd(file.get()) : std::string();
 }
 
 }  // namespace
