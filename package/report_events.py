@@ -11,12 +11,11 @@ from dataclasses import dataclass
 
 class EngineLanguage:
     """The engine's own lines in one language: an action's start and end, an
-    action announced (a script operation, a dialog), the start of the
-    "Message type" lines, and the ANSI code page of systems in that language."""
+    action announced (a script operation, a dialog), and the start of the
+    "Message type" lines."""
 
-    def __init__(self, name, code_page, start, ended, announce, message_type, product):
+    def __init__(self, name, start, ended, announce, message_type, product):
         self.name = name
-        self.code_page = code_page
         self.start = re.compile(start)
         self.ended = re.compile(ended)
         self.announce = re.compile(announce)
@@ -33,7 +32,7 @@ class EngineLanguage:
 # lines only Windows writes (Executing op, Feature, PROPERTY CHANGE, Product,
 # CustomAction ... returned) are read in English only.
 ENGLISH = EngineLanguage(
-    "English", "cp1252",
+    "English",
     start=r"Action start [\d:]+: ([\w.]+?)\.\s*$",
     ended=r"Action ended [\d:]+: ([\w.]+?)\. Return value (-?\d+)\.?\s*$",
     announce=r"Action [\d:]+: ([\w.]+?)\.(.*)$",
@@ -42,7 +41,7 @@ ENGLISH = EngineLanguage(
 LANGUAGES = [
     ENGLISH,
     EngineLanguage(
-        "Japanese", "cp932",
+        "Japanese",
         start=r"アクション開始 [\d:]+: ([\w.]+?)。\s*$",                  # Action start
         ended=r"アクション終了 [\d:]+: ([\w.]+?)。 戻り値 (-?\d+)。?\s*$",   # Action ended, Return value
         announce=r"アクション [\d:]+: ([\w.]+?)。(.*)$",                   # Action
@@ -64,7 +63,7 @@ def learned(start_words):
     4:25:28 : InstallFiles. Valeur renvoyée : 3."); any other announces one."""
     name = r" ?\d{1,2}:\d\d:\d\d ?: ([\w.]+?)[.。]"
     return EngineLanguage(
-        "another language (its words learned from the log)", None,
+        "another language (its words learned from the log)",
         start=re.escape(start_words) + name + r"\s*$",
         ended=r"\S.*?" + name + r"\s+\D*?(-?\d+)\s*[.。]?\s*$",
         announce=r"\S.*?" + name + r"(.*)$",
