@@ -8,7 +8,7 @@ import re
 from msistatus import describe
 from report_events import LANGUAGES
 from report_findings import (BEFORE_SCRIPT, COMMIT, OLD_REMOVAL, ROLLBACK, doing, failing_feature, findings,
-                             phase_of, published, removal_failure, run_kind)
+                             phase_of, published, removal_failure, run_kind, unread)
 from report_product import FAILURE_MEANINGS, FLAGS, PHASES, PRODUCT_TYPES, RELEASES, SYSTEM_ID, SYSTEM_ID_SOURCE, \
     VERDICTS
 
@@ -17,11 +17,6 @@ UNREAD = "the engine's lines are in a language this report does not read"
 
 def engine(log):
     return "Windows'" if log.engine == "Windows" else "Wine's"
-
-
-def unread(log):
-    """Whether the engine wrote its lines in a language the report does not read."""
-    return log.language is None and log.unread_line is not None
 
 
 def machine_section(log, missing):
