@@ -268,6 +268,8 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         lines.append("No action, status or property of an installer in it: not an installer's log, or cut before "
                      "its first action.")
         missing.append("any line of an installer")
+    elif not log.line_count:
+        lines.append("The log is empty.")
     elif not found.own:
         lines.append("This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.")
         missing.append("any action of KVILMSI64.dll")
