@@ -83,7 +83,7 @@ PRODUCT_INFO = re.compile(r"ProductName=([^,)]*)")
 ROLLBACK_OP = re.compile(r"Rollback: (\S+)\s*$")
 PROPERTY = re.compile(r"Property\(([SCN])\): (\w+) = (.*)$")
 PROPERTY_CHANGE = re.compile(r"PROPERTY CHANGE: (Adding|Modifying|Deleting) (\w+) property\..*?"
-                             r"(?:Its value is '(.*)'|Its new value: '(.*)')?\.?$")
+                             r"(?:(?:Its value is |Its new value: )'(.*)')?\.?$")
 FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);\s+Action: (\w+)")
 # The closing line: "Windows Installer installed / reconfigured / removed the
 # product. ... success or error status: N." Translated, the number still ends it
@@ -333,7 +333,7 @@ class EngineLines:
         elif m := STATUS_LINE.search(line):
             yield StatusLogged(int(m[1]), "", False, "")
         elif m := PROPERTY_CHANGE.search(line):
-            yield PropertyChanged(m[1], m[2], m[3] if m[3] is not None else (m[4] or ""), "")
+            yield PropertyChanged(m[1], m[2], m[3] or "", "")
         elif m := FEATURE_STATE.search(line):
             yield FeatureState(*m.groups(), "")
         elif line.startswith(MESSAGE_TYPES) and (m := next(filter(None, (
@@ -362,7 +362,7 @@ class EngineLines:
             return
         elif text.startswith("PROPERTY CHANGE: "):
             if m := PROPERTY_CHANGE.match(text):
-                yield PropertyChanged(m[1], m[2], m[3] if m[3] is not None else (m[4] or ""), thread)
+                yield PropertyChanged(m[1], m[2], m[3] or "", thread)
         elif text.startswith("Feature: "):
             if m := FEATURE_STATE.match(text):
                 yield FeatureState(*m.groups(), thread)
