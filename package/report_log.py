@@ -95,7 +95,6 @@ class Log:
     def _start(self):
         self.runs = []
         self.properties = {}
-        self.property_source = None
         self.command_line = {}    # the run's own command line (its properties)
         self.feature_states = {}
         self.status = None
@@ -234,10 +233,6 @@ class Log:
         # The server's list is the installation's; the client's fills what the
         # server lacks (properties of the user-interface sequence); the
         # changes and the command line what a list cut short lacks.
-        if server or client:
-            self.property_source = "the property list at the end of the log"
-        elif changed:
-            self.property_source = "the property changes the log records"
         if server or client or changed:
             self.properties = {**self.command_line, **changed, **client, **server}
         self.product = self.properties.get("ProductName") or self.product or product_named

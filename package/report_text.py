@@ -286,7 +286,7 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         lines += journal_section(journal)
     lines.append("")
     lines += outcome_section(log, missing, exit_status, stop_messages, found)
-    if log.property_source is None:
+    if not log.properties:
         missing.append("the installer's properties (no property list at the end, no property change: "
                        "cut short?)")
     if not log.line_count:
