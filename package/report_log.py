@@ -27,7 +27,7 @@ RemoveShortcuts ResolveSource RMCCPSearch ScheduleReboot SelfRegModules SelfUnre
 StartServices StopServices UnpublishComponents UnpublishFeatures UnpublishProduct UnregisterClassInfo
 UnregisterComPlus UnregisterExtensionInfo UnregisterFonts UnregisterMIMEInfo UnregisterProgIdInfo
 UnregisterTypeLibraries ValidateProductID WriteEnvironmentStrings WriteIniValues WriteRegistryValues
-MsiInstallDRM MsiRemoveDRM MsiProcessDrivers MsiUnpublishAssemblies InstallSFPCatalogFile
+MsiInstallDRM MsiRemoveDRM MsiProcessDrivers
 """.split())
 # The engine's own steps, announced like actions: no action of the package.
 ENGINE_STEPS = {"GenerateScript", "RollbackCleanup", "Rollback", "CommitCleanup"}
