@@ -257,6 +257,7 @@ class EngineLines:
 
     def events(self):
         lines = iter(self._lines)
+        self._lines = None   # read once; the log's run keeps the reader, not its lines
         head, held = [], 0
         for line in lines:
             head.append(line)
