@@ -6,7 +6,7 @@ File: lines, as a package of many files writes them). The figure is the
 report's time against a bare Python loop over the same file's lines, and the
 report's peak memory. Bounds: 8 times the loop, 150 MB.
 
-  report_bench.py [--out DIR] [--lines N] [--rounds N]
+  report_bench.py [--out DIR] [--lines N] [--size BYTES] [--rounds N]
 
 Writes DIR/report.txt (default: build-bench/bench) and prints it. Exit
 status 1 when a bound is passed."""

@@ -11,12 +11,11 @@ from dataclasses import dataclass
 
 class EngineLanguage:
     """The engine's own lines in one language: an action's start and end, an
-    action announced (a script operation, a dialog), the start of the
-    "Message type" lines, and the ANSI code page of systems in that language."""
+    action announced (a script operation, a dialog), and the start of the
+    "Message type" lines."""
 
-    def __init__(self, name, code_page, start, ended, announce, message_type, product):
+    def __init__(self, name, start, ended, announce, message_type, product):
         self.name = name
-        self.code_page = code_page
         self.start = re.compile(start)
         self.ended = re.compile(ended)
         self.announce = re.compile(announce)
@@ -33,7 +32,7 @@ class EngineLanguage:
 # lines only Windows writes (Executing op, Feature, PROPERTY CHANGE, Product,
 # CustomAction ... returned) are read in English only.
 ENGLISH = EngineLanguage(
-    "English", "cp1252",
+    "English",
     start=r"Action start [\d:]+: ([\w.]+?)\.\s*$",
     ended=r"Action ended [\d:]+: ([\w.]+?)\. Return value (-?\d+)\.?\s*$",
     announce=r"Action [\d:]+: ([\w.]+?)\.(.*)$",
@@ -42,7 +41,7 @@ ENGLISH = EngineLanguage(
 LANGUAGES = [
     ENGLISH,
     EngineLanguage(
-        "Japanese", "cp932",
+        "Japanese",
         start=r"アクション開始 [\d:]+: ([\w.]+?)。\s*$",                  # Action start
         ended=r"アクション終了 [\d:]+: ([\w.]+?)。 戻り値 (-?\d+)。?\s*$",   # Action ended, Return value
         announce=r"アクション [\d:]+: ([\w.]+?)。(.*)$",                   # Action
@@ -64,7 +63,7 @@ def learned(start_words):
     4:25:28 : InstallFiles. Valeur renvoyée : 3."); any other announces one."""
     name = r" ?\d{1,2}:\d\d:\d\d ?: ([\w.]+?)[.。]"
     return EngineLanguage(
-        "another language (its words learned from the log)", None,
+        "another language (its words learned from the log)",
         start=re.escape(start_words) + name + r"\s*$",
         ended=r"\S.*?" + name + r"\s+\D*?(-?\d+)\s*[.。]?\s*$",
         announce=r"\S.*?" + name + r"(.*)$",
@@ -84,7 +83,7 @@ PRODUCT_INFO = re.compile(r"ProductName=([^,)]*)")
 ROLLBACK_OP = re.compile(r"Rollback: (\S+)\s*$")
 PROPERTY = re.compile(r"Property\(([SCN])\): (\w+) = (.*)$")
 PROPERTY_CHANGE = re.compile(r"PROPERTY CHANGE: (Adding|Modifying|Deleting) (\w+) property\..*?"
-                             r"(?:Its value is '(.*)'|Its new value: '(.*)')?\.?$")
+                             r"(?:(?:Its value is |Its new value: )'(.*)')?\.?$")
 FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);\s+Action: (\w+)")
 # The closing line: "Windows Installer installed / reconfigured / removed the
 # product. ... success or error status: N." Translated, the number still ends it
@@ -258,6 +257,7 @@ class EngineLines:
 
     def events(self):
         lines = iter(self._lines)
+        self._lines = None   # read once; the log's run keeps the reader, not its lines
         head, held = [], 0
         for line in lines:
             head.append(line)
@@ -334,7 +334,7 @@ class EngineLines:
         elif m := STATUS_LINE.search(line):
             yield StatusLogged(int(m[1]), "", False, "")
         elif m := PROPERTY_CHANGE.search(line):
-            yield PropertyChanged(m[1], m[2], m[3] if m[3] is not None else (m[4] or ""), "")
+            yield PropertyChanged(m[1], m[2], m[3] or "", "")
         elif m := FEATURE_STATE.search(line):
             yield FeatureState(*m.groups(), "")
         elif line.startswith(MESSAGE_TYPES) and (m := next(filter(None, (
@@ -363,7 +363,7 @@ class EngineLines:
             return
         elif text.startswith("PROPERTY CHANGE: "):
             if m := PROPERTY_CHANGE.match(text):
-                yield PropertyChanged(m[1], m[2], m[3] if m[3] is not None else (m[4] or ""), thread)
+                yield PropertyChanged(m[1], m[2], m[3] or "", thread)
         elif text.startswith("Feature: "):
             if m := FEATURE_STATE.match(text):
                 yield FeatureState(*m.groups(), thread)

@@ -132,6 +132,11 @@ def stop_message(run, messages):
     return None, False
 
 
+def unread(log):
+    """Whether the engine wrote its lines in a language the report does not read."""
+    return log.language is None and log.unread_line is not None
+
+
 def cut(log):
     """Whether the log ends before the run did: its outermost action never
     ends and no closing status follows."""
@@ -229,8 +234,7 @@ def findings(log, exit_status=None, stop_messages=None):
     text} of the package's stop messages, for logs that do not hold them."""
     given = windows_status(exit_status)
     outcome, run = outcome_of(log, given)
-    unread = log.language is None and log.unread_line is not None
-    if unread:
+    if unread(log):
         # The actions' lines are not read: the status tells the outcome, and
         # the script's operations and error codes (English in any language)
         # the failing action of the script.
@@ -253,7 +257,7 @@ def findings(log, exit_status=None, stop_messages=None):
     return Findings(
         product=log.product, kind=kind_of(log), outcome=None if outcome == "unknown" else outcome,
         failing=run, failed_action=action, failed_in=failed_in(failing_run),
-        rolled_back=rolled_back(log, "unknown" if unread else outcome),
+        rolled_back=rolled_back(log, "unknown" if unread(log) else outcome),
         exit_status=status, exit_source=source,
         restart=asked, restart_why=why, stop_message=message, stop_message_from_package=from_package,
         cut=cut(log), own=own, empty=log.top is None and log.status is None and not log.properties,

@@ -2,7 +2,8 @@
 findings as the text."""
 import json
 
-# The keys of every object, in order.
+# The keys of every object, in order; those between "log" and "features" are
+# the findings' own names.
 KEYS = ["log", "product", "kind", "outcome", "failed_action", "failed_in", "rolled_back", "exit_status", "restart",
         "stop_message", "cut", "features"]
 
@@ -13,12 +14,7 @@ def as_json(found, source):
     if found.own:
         features = [{"name": row.name, "disposition": row.disposition, "action": row.action}
                     for row in found.features]
-    return {
-        "log": str(source), "product": found.product, "kind": found.kind, "outcome": found.outcome,
-        "failed_action": found.failed_action, "failed_in": found.failed_in, "rolled_back": found.rolled_back,
-        "exit_status": found.exit_status, "restart": found.restart, "stop_message": found.stop_message,
-        "cut": found.cut, "features": features,
-    }
+    return {"log": str(source), **{key: getattr(found, key) for key in KEYS[1:-1]}, "features": features}
 
 
 def unreadable(source, why):

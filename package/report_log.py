@@ -27,7 +27,7 @@ RemoveShortcuts ResolveSource RMCCPSearch ScheduleReboot SelfRegModules SelfUnre
 StartServices StopServices UnpublishComponents UnpublishFeatures UnpublishProduct UnregisterClassInfo
 UnregisterComPlus UnregisterExtensionInfo UnregisterFonts UnregisterMIMEInfo UnregisterProgIdInfo
 UnregisterTypeLibraries ValidateProductID WriteEnvironmentStrings WriteIniValues WriteRegistryValues
-MsiInstallDRM MsiRemoveDRM MsiProcessDrivers MsiUnpublishAssemblies InstallSFPCatalogFile
+MsiInstallDRM MsiRemoveDRM MsiProcessDrivers
 """.split())
 # The engine's own steps, announced like actions: no action of the package.
 ENGINE_STEPS = {"GenerateScript", "RollbackCleanup", "Rollback", "CommitCleanup"}
@@ -80,14 +80,13 @@ class Log:
 
     def __init__(self, source, encoding=""):
         self.encoding = encoding
-        reader = EngineLines(source.splitlines() if isinstance(source, str) else source)
+        reader = self._reader = EngineLines(source.splitlines() if isinstance(source, str) else source)
         events = reader.events()
         self.runs_in_log = 1      # a log written with /l*v+ holds several: this is the last
         self._start()
         while self._parse(reader, events):
             self.runs_in_log += 1
             self._start()
-        self.engine = reader.engine
         self.language = reader.language
         self.unread_line = reader.unread_line if reader.language is None else None
         self.verbose = reader.verbose
@@ -96,7 +95,6 @@ class Log:
     def _start(self):
         self.runs = []
         self.properties = {}
-        self.property_source = None
         self.command_line = {}    # the run's own command line (its properties)
         self.feature_states = {}
         self.status = None
@@ -111,7 +109,6 @@ class Log:
     def _parse(self, reader, events):
         """Reads the events of one run; True when another run follows (its
         first line read), False at the log's end."""
-        self.engine = None        # known once the reader has read the log's first lines
         stack, current, rollback = [], None, False
         seen = set()              # the actions the run started before it failed
         finished = False          # the outermost action has ended
@@ -125,8 +122,6 @@ class Log:
             return not (nested_thread and thread == nested_thread) and not self._nested(stack)
 
         for event in events:
-            if self.engine is None:
-                self.engine = reader.engine
             kind = type(event)
             if kind is LoggingStarted:
                 if self.top is not None or self.status is not None:
@@ -231,8 +226,6 @@ class Log:
                     nested_thread = event.thread
                 elif outer(event.thread):
                     self.command_line.update(event.properties)
-        if self.engine is None:
-            self.engine = reader.engine
         self.open_at_end = stack
         if stack and current and current not in stack:
             # Windows' script operations have no end line of their own.
@@ -240,10 +233,6 @@ class Log:
         # The server's list is the installation's; the client's fills what the
         # server lacks (properties of the user-interface sequence); the
         # changes and the command line what a list cut short lacks.
-        if server or client:
-            self.property_source = "the property list at the end of the log"
-        elif changed:
-            self.property_source = "the property changes the log records"
         if server or client or changed:
             self.properties = {**self.command_line, **changed, **client, **server}
         self.product = self.properties.get("ProductName") or self.product or product_named
@@ -263,6 +252,12 @@ class Log:
                 run.phase = "scheduled"
         self.rolled_back = self.rolled_back or any(r.phase == "rollback" and not r.nested for r in self.runs)
         return False
+
+    @property
+    def engine(self):
+        """Whose installer wrote the log, "Windows" or "Wine" (known once the
+        reader has read the log's first lines, before its first event)."""
+        return self._reader.engine
 
     @staticmethod
     def _nested(stack):

@@ -8,7 +8,7 @@ import re
 from msistatus import describe
 from report_events import LANGUAGES
 from report_findings import (BEFORE_SCRIPT, COMMIT, OLD_REMOVAL, ROLLBACK, doing, failing_feature, findings,
-                             phase_of, published, removal_failure, run_kind)
+                             phase_of, published, removal_failure, run_kind, unread)
 from report_product import FAILURE_MEANINGS, FLAGS, PHASES, PRODUCT_TYPES, RELEASES, SYSTEM_ID, SYSTEM_ID_SOURCE, \
     VERDICTS
 
@@ -17,11 +17,6 @@ UNREAD = "the engine's lines are in a language this report does not read"
 
 def engine(log):
     return "Windows'" if log.engine == "Windows" else "Wine's"
-
-
-def unread(log):
-    """Whether the engine wrote its lines in a language the report does not read."""
-    return log.language is None and log.unread_line is not None
 
 
 def machine_section(log, missing):
@@ -273,6 +268,8 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         lines.append("No action, status or property of an installer in it: not an installer's log, or cut before "
                      "its first action.")
         missing.append("any line of an installer")
+    elif not log.line_count:
+        lines.append("The log is empty.")
     elif not found.own:
         lines.append("This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.")
         missing.append("any action of KVILMSI64.dll")
@@ -289,7 +286,7 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         lines += journal_section(journal)
     lines.append("")
     lines += outcome_section(log, missing, exit_status, stop_messages, found)
-    if log.property_source is None:
+    if not log.properties:
         missing.append("the installer's properties (no property list at the end, no property change: "
                        "cut short?)")
     if not log.line_count:

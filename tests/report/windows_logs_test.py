@@ -292,6 +292,9 @@ class WindowsLogs(unittest.TestCase):
                                      "Product: not named in the log",
                                      "No action, status or property of an installer in it: not an installer's log, "
                                      "or cut before its first action."])
+        empty = kvilreport.report(kvilreport.Log("", "ANSI text"), source="empty.log")
+        self.assertEqual(empty[:3], ["Log: empty.log (no line of an installer, ANSI text, 0 lines)",
+                                     "Product: not named in the log", "The log is empty."])
         upgrade = kvilreport.report(kvilreport.Log(windows(UPGRADE, thread="6C:A4")))
         self.assertIn("Outcome: FAILED: the old version could not be removed (RemoveExistingProducts: its removal "
                       "failed in InstallInitialize)", upgrade)
