@@ -8,10 +8,9 @@
 # against the certificate's own chain and the system's trusted roots; the
 # password comes from the environment variable KVIL_SIGN_PASSWORD (unset: the
 # certificate has none). --timestamp adds an RFC 3161 time stamp from that
-# server. --build-number sets the
-# fourth field of the version (default 0). Everything is made in a temporary
-# folder and moved into dist/ only when it is complete, so a failure leaves no
-# release folder behind.
+# server. --build-number sets the fourth field of the version (default 0).
+# Everything is made in a temporary folder and moved into dist/ only when it
+# is complete, so a failure leaves no release folder behind.
 set -e
 # A certificate's path is taken from where the command was given.
 here=$(pwd)
@@ -90,8 +89,10 @@ if [ -n "$certificate" ]; then
   echo "[3/4] Signing KVILMSI64.dll with $certificate${timestamp:+ and a time stamp from $timestamp}"
   scripts/sign-dll.sh "$dll" "$stage/KVILMSI64.dll" "$certificate" "$timestamp" ||
     fail "signing failed; no release was made"
+  stamp=", without a time stamp"
+  [ -z "$timestamp" ] || stamp=", time-stamped by $timestamp"
   signature="Signed: KVILMSI64.dll carries an Authenticode signature (SHA-256) by the
-certificate $(basename "$certificate")$(if [ -n "$timestamp" ]; then echo ", time-stamped by $timestamp"; else echo ", without a time stamp"; fi)."
+certificate $(basename "$certificate")$stamp."
 else
   echo "[3/4] Not signing: no certificate given (--sign CERTIFICATE.pfx)"
   cp "$dll" "$stage/KVILMSI64.dll"

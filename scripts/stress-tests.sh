@@ -24,7 +24,10 @@ figures="$out/figures.txt"
 # The other process: a shell loop that keeps one core busy until we stop.
 sh -c 'while :; do :; done' &
 busy=$!
-trap 'kill $busy 2>/dev/null || true' EXIT INT TERM
+# A signal stops the runs too (a trapped one alone would let them go on), and
+# every way out stops the busy loop.
+trap 'kill $busy 2>/dev/null || true' EXIT
+trap 'exit 1' INT TERM HUP
 echo "stress-tests: one core kept busy by process $busy; logs in $out/"
 
 # One run of the test command; its figures go to the figures file.
