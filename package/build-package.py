@@ -3,13 +3,16 @@
 
   build-package.py BIN OUT [--version X.Y.Z] [--profile package/profiles/default.ini]
                    [--language 1033|1031|1041] [--record-summary]
+  build-package.py BIN OUT --support-files-only [--profile ...]
 
-wixl compiles demo.wxs with the packager's fragment kvilmsi64-actions.wxi;
-msibuild then adds what wixl cannot express: the custom action types, the
-ISSetupFile table with its streams, the feature conditions, the
-ready-to-install dialog and the stop messages. Actions whose export is not
-(yet) in KVILMSI64.def are left out with their sequence rows, so the package
-always runs what the DLL has. The version defaults to the release's, the
+wixl compiles demo.wxs with the packager's kit (kit/wix3: the actions of
+KVILMSI64.dll and of kvilsupport.dll); kit/example/mend.py sets what wixl
+gets wrong (the custom action types, the negative sequence numbers, the
+ISSetupFile table with its streams) and msibuild adds the feature
+conditions, the ready-to-install dialog and the stop messages. With
+--support-files-only, OUT receives the support files alone (the simulated
+vendor libraries, the profile as kvilsim.ini, the hardware lists and the
+command files). The version defaults to the release's, the
 VERSION of the project in CMakeLists.txt. Every tool's output goes to OUT/build.log; a
 failing step names itself and shows the end of that log.
 """
@@ -23,23 +26,14 @@ import uuid
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
+KITS = [ROOT / "kit" / "wix3" / "kvilmsi64-actions.wxi", ROOT / "kit" / "wix3" / "kvilsupport-actions.wxi"]
+sys.path.insert(0, str(ROOT / "kit" / "example"))
+from features import FEATURES  # noqa: E402
+import mend  # noqa: E402
 
-# Feature key, title, status property, command file (the product's feature
-# table order) and the application key an installed feature has.
-FEATURES = [
-    ("IWS", "Orvessa Web Server", "CP_IWSSTATUS", "iws.ini", "IWS"),
-    ("SI", "Server Instrumentation", "CP_SASTATUS", "sa.ini", "DataEngine"),
-    ("KVSS", "Storage Management", "CP_KVSMSTATUS", "kvsm.ini", "KVSM"),
-    ("RmtMgmt", "Remote Enablement", "CP_SSASTATUS", "ssa.ini", "SSA"),
-    ("WMI", "WMI", "CP_WMISTATUS", "wmi.ini", "WMI"),
-    ("SNMP", "SNMP", "CP_SNMPSTATUS", "snmp.ini", "SNMP"),
-    ("CLI", "Command Line Interface", "CP_CLISTATUS", "cli.ini", "KVACORE"),
-    ("OSLOG", "Operating System Logging", "CP_OSLOGSTATUS", "oslog.ini", "OSLOG"),
-    ("iVIRK", "VIRK Command Line Tools", "CP_iVIRK12GSTATUS", "ivirk12g_mn.ini", "iVIRKMN_12G"),
-    ("NICInt", "Network Interface Card Integration", "CP_NICSTATUS", "nicint.ini", "NIC_INT"),
-    ("INTEL", "Intel SNMP Agent", "CP_INTELSTATUS", "intel.ini", "IntelSNMPAgent"),
-    ("BRCM", "Broadcom SNMP Agent", "CP_BRCMSTATUS", "brcm.ini", "BroadcomSNMPAgent"),
-]
+# The features' titles: the string table's English text of their title id,
+# and the network card integration's own (it has no string).
+TITLES = {"NICInt": "Network Interface Card Integration"}
 APPLICATIONS = r"SOFTWARE\Tavrin Computer Corporation\Kevana\Applications"
 
 # Stop messages (type 19): name, condition, text; in both sequences after the
@@ -57,18 +51,6 @@ STOPS = [
      "The selection has no way to manage the server. The installation stops."),
 ]
 STOP_SEQUENCE = 1035
-
-# The support-file clean-up at the end of a run that succeeded (-1), was
-# cancelled (-2) or failed (-3).
-END_OF_RUN = [("RemoveSupportFilesOnSuccess", -1), ("RemoveSupportFilesOnCancel", -2),
-              ("RemoveSupportFilesOnFailure", -3)]
-# Once the installation script has begun, a failure is followed by a rollback
-# whose actions load the support library, and Wine runs the rollback after the
-# -3 action (Windows before it). The rollback then removes the support files as
-# its last step (it undoes the actions in reverse order), and the -3 action
-# leaves them to it; Wine runs no rollback in a run with REINSTALL.
-ROLLBACK_CLEANUP = "RemoveSupportFilesAfterRollback"
-ROLLBACK_PENDING = f"NOT {ROLLBACK_CLEANUP} OR REINSTALL"
 
 # Each feature's command file: every phase leaves a line in
 # kvildemo-commands.txt in the Windows temp folder.
@@ -94,8 +76,6 @@ COMMANDS = """; Command file of the feature {key}, run by ExecuteCommands of KVI
 1=echo {key} %PHASE% >> "%SystemRoot%\\temp\\kvildemo-commands.txt"
 """
 FAIL = '2=if exist "%SystemDrive%\\kvil-fail-preinstall.txt" exit /b 3\n'
-
-TYPES = {"immediate": 1, "deferred": 3073, "rollback": 3329, "commit": 3585}
 
 DIALOG = {
     "Dialog": ("Dialog\tHCentering\tVCentering\tWidth\tHeight\tAttributes\tTitle\tControl_First\tControl_Default\tControl_Cancel\n"
@@ -153,55 +133,45 @@ class Builder:
         self.run(step, "msibuild", msi, "-q", query)
 
 
-def exports():
-    names = []
-    for line in (ROOT / "KVILMSI64.def").read_text().splitlines():
-        line = line.strip()
-        if re.fullmatch(r"caKVIL\w+", line):
-            names.append(line)
-    return names
+def english_titles():
+    titles = dict(line.split("\t", 1) for line in
+                  (ROOT / "resources" / "text" / "en.txt").read_text(encoding="utf-8").splitlines() if "\t" in line)
+    return {f.key: titles.get(f.title_id) or TITLES[f.key] for f in FEATURES}
 
 
-def fragment_actions():
-    """(id, type, dll entry or None) of every custom action of the kit."""
-    text = (HERE / "kvilmsi64-actions.wxi").read_text()
-    actions = []
-    for attrs in re.findall(r"<CustomAction\s([^>]*)/>", text):
-        a = dict(re.findall(r'(\w+)="([^"]*)"', attrs))
-        if "DllEntry" in a:
-            kind = TYPES[a.get("Execute", "immediate")]
-            if a.get("Return") == "ignore":
-                kind += 64
-            actions.append((a["Id"], kind, a["DllEntry"]))
-        else:
-            actions.append((a["Id"], 51, None))
-    return actions
-
-
-def stage(bin_dir, work, profile):
-    """Writes the support files and the feature files; returns the support file names."""
-    support = work / "ISSetupFile"
-    shutil.rmtree(work, ignore_errors=True)
-    support.mkdir(parents=True)
-    (work / "files").mkdir()
+def write_support_files(bin_dir, support, profile):
+    """Writes the support files into SUPPORT: the simulated vendor libraries,
+    the machine PROFILE as kvilsim.ini, the hardware lists and the command
+    files. Returns their names."""
+    support.mkdir(parents=True, exist_ok=True)
     for name in ("KVIL64.dll", "PNPDRVR32.DLL"):
         shutil.copy(bin_dir / name, support / name)
     for name in ("hwlist.ini", "legadp.ini"):
         shutil.copy(ROOT / "simulator" / "samples" / name, support / name)
     shutil.copy(profile, support / "kvilsim.ini")
-    for key, _title, _status, command_file, _app in FEATURES:
-        text = COMMANDS.format(key=key, fail=FAIL if key == "IWS" else "")
-        (support / command_file).write_text(text.replace("\n", "\r\n"))
-        (work / "files" / f"{key}.txt").write_text(f"{key} feature of the demo package\r\n")
+    for feature in FEATURES:
+        text = COMMANDS.format(key=feature.key, fail=FAIL if feature.key == "IWS" else "")
+        (support / feature.command_file).write_text(text.replace("\n", "\r\n"))
+    return sorted(p.name for p in support.iterdir())
+
+
+def stage(bin_dir, work, profile):
+    """Writes the support files and the feature files."""
+    shutil.rmtree(work, ignore_errors=True)
+    write_support_files(bin_dir, work / "support", profile)
+    (work / "files").mkdir()
+    for feature in FEATURES:
+        (work / "files" / f"{feature.key}.txt").write_text(f"{feature.key} feature of the demo package\r\n")
     (work / "files" / "orvessa.txt").write_text("Orvessa Server Administrator (demo)\r\n")
     (work / "files" / "dcisdy64.ini").write_text(
         "[System Info]\r\nMessage Preference=Enhanced\r\nAuto Archive SEL Log=False\r\nOS Log Filter=3\r\n")
-    return sorted(p.name for p in support.iterdir())
 
 
 def write_wxs(work):
     components, features = [], []
-    for index, (key, title, _status, _file, application) in enumerate(FEATURES, start=1):
+    titles = english_titles()
+    for index, feature in enumerate(FEATURES, start=1):
+        key, title, application = feature.key, titles[feature.key], feature.application_key
         guid = f"2B0E5C11-7A61-4C39-8E0C-1A2B3C4D5E{index + 1:02X}"
         components.append(
             f'            <Component Id="C_{key}" Guid="{guid}" Win64="yes">\n'
@@ -261,15 +231,20 @@ def main():
     parser.add_argument("--name", default="orvessa-demo.msi")
     parser.add_argument("--language", choices=["1033", *LANGUAGES], default="1033")
     parser.add_argument("--record-summary", action="store_true")
+    parser.add_argument("--support-files-only", action="store_true")
     args = parser.parse_args()
     out = args.out.resolve()
     out.mkdir(parents=True, exist_ok=True)
     bin_dir = args.bin.resolve()
+    if args.support_files_only:
+        write_support_files(bin_dir, out, args.profile.resolve())
+        return
     builder = Builder(out)
     work = out / (args.name + ".work")
-    support_files = stage(bin_dir, work, args.profile.resolve())
+    stage(bin_dir, work, args.profile.resolve())
     write_wxs(work)
-    shutil.copy(HERE / "kvilmsi64-actions.wxi", work)
+    for kit in KITS:
+        shutil.copy(kit, work)
     # wixl takes source files only by relative paths.
     for name in ("KVILMSI64.dll", "kvilsupport.dll"):
         shutil.copy(bin_dir / name, work / name)
@@ -278,40 +253,13 @@ def main():
     product_code = str(uuid.uuid5(uuid.NAMESPACE_URL, "kvil-demo-" + args.version)).upper()
     builder.run("compiling the package with wixl", "wixl", "-a", "x64", "-o", msi,
                 "-D", f"Version={args.version}", "-D", f"ProductCode={product_code}",
-                "-D", "KVILMSI64Dll=KVILMSI64.dll", "-D", "SupportDll=kvilsupport.dll",
+                "-D", "KVILMSI64Dll=KVILMSI64.dll", "-D", "KVILSupportDll=kvilsupport.dll",
                 "demo.wxs", cwd=work)
 
-    present = set(exports())
-    for action, kind, entry in fragment_actions():
-        if entry and entry not in present:
-            for table in ("CustomAction", "InstallUISequence", "InstallExecuteSequence"):
-                builder.sql(msi, f"leaving out {action}", f"DELETE FROM `{table}` WHERE `Action`='{action}'")
-        else:
-            builder.sql(msi, f"setting the type of {action}",
-                        f"UPDATE `CustomAction` SET `Type`={kind} WHERE `Action`='{action}'")
-    builder.sql(msi, "setting the type of SetSupportDir",
-                "UPDATE `CustomAction` SET `Type`=51 WHERE `Action`='SetSupportDir'")
-    builder.sql(msi, "setting the type of SetRememberedInstallDir",
-                "UPDATE `CustomAction` SET `Type`=51 WHERE `Action`='SetRememberedInstallDir'")
-    # The support folder goes at the end of every run; wixl misplaces the
-    # negative sequence numbers of the end-of-run actions.
-    for action, sequence in END_OF_RUN:
-        builder.sql(msi, f"setting the type of {action}",
-                    f"UPDATE `CustomAction` SET `Type`=65 WHERE `Action`='{action}'")
-        condition = ROLLBACK_PENDING if sequence == -3 else ""
-        for table in ("InstallUISequence", "InstallExecuteSequence"):
-            builder.sql(msi, f"sequencing {action}",
-                        f"UPDATE `{table}` SET `Sequence`={sequence}, `Condition`='{condition}' "
-                        f"WHERE `Action`='{action}'")
-    builder.sql(msi, f"adding {ROLLBACK_CLEANUP}",
-                "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
-                f"('{ROLLBACK_CLEANUP}', {TYPES['rollback'] + 64}, 'KVILSUPPORT', '{ROLLBACK_CLEANUP}')")
-    builder.sql(msi, f"adding the data of {ROLLBACK_CLEANUP}",
-                "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
-                f"('Set{ROLLBACK_CLEANUP}', 51, '{ROLLBACK_CLEANUP}', '{';'.join(['[SUPPORTDIR]'] + support_files)}')")
-    for action, sequence in ((f"Set{ROLLBACK_CLEANUP}", 1501), (ROLLBACK_CLEANUP, 1502)):
-        builder.sql(msi, f"sequencing {action}", "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) "
-                    f"VALUES ('{action}', {sequence})")
+    # The types, sequence numbers and support files that wixl cannot write.
+    msibuild = mend.Msibuild(msi, builder.log)
+    mend.set_types_and_sequences(msibuild, KITS + [work / "demo.wxs"])
+    mend.add_support_files(msibuild, work / "support")
     builder.sql(msi, "detecting a later version",
                 "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, "
                 "`Remove`, `ActionProperty`) VALUES ('{6F1E2A0C-4D7B-4E31-9A55-0B3C2D7E8F10}', "
@@ -332,16 +280,12 @@ def main():
                 "INSERT INTO `InstallUISequence` (`Action`, `Condition`, `Sequence`) "
                 "VALUES ('ReadyToInstall', 'NOT Installed', 1250)")
 
-    write_idt(work, "ISSetupFile",
-              "ISSetupFile\tFileName\tStream\tLanguage\tSplash\tPath\ns72\ts255\tV0\tS50\tI2\tS255\n"
-              "ISSetupFile\tISSetupFile\n",
-              [(f"SF{i}", name, name, "", "", "") for i, name in enumerate(support_files, start=1)])
     write_idt(work, "Condition", "Feature_\tLevel\tCondition\ns38\ti2\tS255\nCondition\tFeature_\tLevel\n",
-              [row for key, _t, status, _f, _a in FEATURES
-               for row in ((key, "0", f'{status} = "3"'), (key, "200", f'{status} = "2"'))])
+              [row for f in FEATURES for row in ((f.key, "0", f'{f.status_property} = "3"'),
+                                                 (f.key, "200", f'{f.status_property} = "2"'))])
     for table, text in DIALOG.items():
         (work / f"{table}.idt").write_text(text)
-    for table in ("ISSetupFile", "Condition", "Dialog", "Control", "ControlEvent"):
+    for table in ("Condition", "Dialog", "Control", "ControlEvent"):
         builder.run(f"importing {table}", "msibuild", msi, "-i", f"{table}.idt", cwd=work)
     if args.language != "1033":
         localise(builder, msi, work, args.language)

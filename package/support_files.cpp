@@ -4,7 +4,7 @@
 // library there; RemoveSupportFiles takes them away again at the end of every
 // run, RemoveSupportFilesAfterRollback at the end of a rollback. Real packages
 // get both from their authoring tool; KVILMSI64.dll's caKVILWriteInfo extracts
-// the same rows again later.
+// the same rows again later. kit/wix3/kvilsupport-actions.wxi schedules them.
 #include "runtime/handles.h"
 
 #include <msiquery.h>
@@ -58,10 +58,12 @@ extern "C" UINT __stdcall ExtractSupportFiles(MSIHANDLE install)
                              view.receive()) ||
         MsiViewExecute(view.get(), 0))
         return ERROR_INSTALL_FAILURE;
+    std::string fileList = folder;
     while (MsiViewFetch(view.get(), row.receive()) == ERROR_SUCCESS) {
         char name[256] = {};
         DWORD size = sizeof(name);
         MsiRecordGetStringA(row.get(), 1, name, &size);
+        fileList += std::string(";") + name;
         std::string path = folder + "\\" + name;
         FILE* file = std::fopen(path.c_str(), "wb");
         bool written = file != nullptr;
@@ -84,6 +86,9 @@ extern "C" UINT __stdcall ExtractSupportFiles(MSIHANDLE install)
             return ERROR_INSTALL_FAILURE;
         }
     }
+    // The rollback's clean-up cannot read the table: its type-51 setter
+    // passes it this list as CustomActionData.
+    MsiSetPropertyA(install, "SupportFileList", fileList.c_str());
     log(install, "ExtractSupportFiles: support files are in " + folder);
     return ERROR_SUCCESS;
 }
