@@ -1,7 +1,10 @@
 #!/bin/sh
 # Makes what a packager takes: a clean build of KVILMSI64.dll, then
-# dist/KVILMSI64-<version>/ with the DLL, the packager's kit, the report tool
-# and every module of package/ it imports, a short README and SHA256SUMS.
+# dist/KVILMSI64-<version>/ with the DLL, the packager's kit (kit/: the WiX v3
+# and v4 includes, kvilsupport.dll, the example package), the simulated
+# support files for testing (testing/), the report tool and every module of
+# package/ it imports, README.md (docs/packaging.md with this release's facts
+# at its top) and SHA256SUMS.
 # Usage (as root on Debian 12):
 #   scripts/release.sh [--sign CERTIFICATE.pfx] [--timestamp URL] [--build-number N]
 # --sign signs the DLL (Authenticode, SHA-256) and verifies the signature
@@ -33,15 +36,9 @@ fail() {
   fi
   exit 1
 }
-case "$build_number" in
-  ''|*[!0-9]*) fail "--build-number takes a whole number from 0 to 65535, not '$build_number'" ;;
-esac
-# Leading zeros dropped (the build writes the number so too); more than five
-# digits is out of range whatever they are.
-build_number=$(echo "$build_number" | sed 's/^0*\([0-9]\)/\1/')
-if [ ${#build_number} -gt 5 ] || [ "$build_number" -gt 65535 ]; then
+# The build's own rule, checked before anything is built.
+build_number=$(cmake -DKVIL_BUILD_NUMBER="$build_number" -P cmake/build-number.cmake 2>/dev/null) ||
   fail "--build-number takes a whole number from 0 to 65535, not '$build_number'"
-fi
 if [ -n "$timestamp" ] && [ -z "$certificate" ]; then
   fail "--timestamp needs --sign: only a signature gets a time stamp"
 fi
@@ -58,59 +55,57 @@ trap 'rm -rf "$work" ${incoming:+"$incoming"}' EXIT
 trap 'exit 1' INT TERM HUP
 log="$work/build.log"
 
-echo "[1/4] A clean build of KVILMSI64.dll in a temporary folder"
+echo "[1/4] A clean build of KVILMSI64.dll and kvilsupport.dll in a temporary folder"
+# The simulated support library goes into testing/ for the example package.
 if ! { cmake -S . -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-         -DBUILD_TESTING=OFF -DKVIL_BUILD_SIMULATOR=OFF -DKVIL_BUILD_NUMBER="$build_number" &&
-       cmake --build "$work/build" -j2 --target KVILMSI64; } >"$log" 2>&1; then
+         -DBUILD_TESTING=OFF -DKVIL_BUILD_NUMBER="$build_number" &&
+       cmake --build "$work/build" -j2 --target KVILMSI64 kvilsupport KVIL64 PNPDRVR32; } >"$log" 2>&1; then
   fail "the build failed" "$log"
 fi
 version=$(cat "$work/build/kvil-version.txt")
 dll="$work/build/bin/KVILMSI64.dll"
+support_dll="$work/build/bin/kvilsupport.dll"
 name="KVILMSI64-$version"
 stage="$work/$name"
 mkdir "$stage"
 
-echo "[2/4] Checking the DLL: size and imports"
-size=$(stat -c %s "$dll")
-[ "$size" -le 409600 ] || fail "KVILMSI64.dll is $size bytes, over its budget of 400 KB"
-# Only DLLs every supported Windows has in System32 may be imported: the
-# package ships no runtime (the universal C runtime is not on every 2012 R2).
-imports=$(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ {print $3}')
-for import in $imports; do
-  case "$(echo "$import" | tr 'A-Z' 'a-z')" in
-    kernel32.dll|advapi32.dll|user32.dll|msi.dll|version.dll|shell32.dll|msvcrt.dll|\
-    ole32.dll|oleaut32.dll|shlwapi.dll|gdi32.dll|setupapi.dll|ws2_32.dll) ;;
-    *) fail "KVILMSI64.dll imports $import, which is not a Windows system DLL" ;;
-  esac
+echo "[2/4] Checking the DLLs: size and imports"
+allowed=$(grep -v '^#' scripts/system-dlls.txt)
+for shipped in "$dll" "$support_dll"; do
+  base=$(basename "$shipped")
+  size=$(stat -c %s "$shipped")
+  [ "$size" -le 409600 ] || fail "$base is $size bytes, over its budget of 400 KB"
+  imports=$(x86_64-w64-mingw32-objdump -p "$shipped" | awk '/DLL Name:/ {print $3}')
+  for import in $imports; do
+    echo "$allowed" | grep -qixF "$import" ||
+      fail "$base imports $import, which is not a Windows system DLL (scripts/system-dlls.txt)"
+  done
+  echo "      $base: $size bytes; imports:" $imports
 done
-echo "      $size bytes; imports:" $imports
+scripts/stage-release.sh "$work/build/bin" "$stage" >"$work/stage.log" 2>&1 ||
+  fail "putting the kit together failed" "$work/stage.log"
 
 if [ -n "$certificate" ]; then
   echo "[3/4] Signing KVILMSI64.dll with $certificate${timestamp:+ and a time stamp from $timestamp}"
   scripts/sign-dll.sh "$dll" "$stage/KVILMSI64.dll" "$certificate" "$timestamp" ||
     fail "signing failed; no release was made"
+  scripts/sign-dll.sh "$support_dll" "$stage/kit/kvilsupport.dll" "$certificate" "$timestamp" ||
+    fail "signing kvilsupport.dll failed; no release was made"
   stamp=", without a time stamp"
   [ -z "$timestamp" ] || stamp=", time-stamped by $timestamp"
-  signature="Signed: KVILMSI64.dll carries an Authenticode signature (SHA-256) by the
-certificate $(basename "$certificate")$stamp."
+  signature="Signed: KVILMSI64.dll and kit/kvilsupport.dll carry an Authenticode signature
+(SHA-256) by the certificate $(basename "$certificate")$stamp."
 else
   echo "[3/4] Not signing: no certificate given (--sign CERTIFICATE.pfx)"
-  cp "$dll" "$stage/KVILMSI64.dll"
-  signature="UNSIGNED: KVILMSI64.dll carries no signature. Sign it before shipping it to
-machines whose application control admits only signed DLLs."
+  signature="UNSIGNED: KVILMSI64.dll and kit/kvilsupport.dll carry no signature. Sign them
+before shipping them to machines whose application control admits only signed DLLs."
 fi
 
 echo "[4/4] Putting the release together"
-cp package/kvilmsi64-actions.wxi "$stage/"
 modules=$(python3 scripts/local-modules.py package/kvilreport.py) ||
   fail "cannot find the modules of the report tool"
-listing=""
 for module in $modules; do
   cp -r "$module" "$stage/"
-  base=$(basename "$module")
-  [ "$base" = kvilreport.py ] ||
-    listing="$listing$(printf '%-24s%s' "$base" "a module of the report tool")
-"
 done
 find "$stage" -name __pycache__ -prune -exec rm -rf {} +
 # The shipped report tool must start from its own folder alone (no
@@ -123,15 +118,18 @@ if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
 fi
 # The unsigned DLL's checksum lets anyone rebuild the commit and compare.
 unsigned_sum=$(sha256sum <"$dll" | cut -c1-64)
-python3 - "$stage/README.txt" "$version" "$signature" "$listing" "$commit" "$unsigned_sum" <<'PYTHON'
+# The packager's document is the release's README, this release's facts on top.
+python3 - "$stage/README.md" "$version" "$signature" "$commit" "$unsigned_sum" <<'PYTHON'
 import pathlib
 import sys
-out, version, signature, listing, commit, unsigned_sum = sys.argv[1:]
-text = pathlib.Path("package/release-readme.txt").read_text(encoding="utf-8")
-text = text.replace("@VERSION@", version).replace("@SIGNATURE@", signature)
-text = text.replace("@COMMIT@", commit).replace("@UNSIGNED_SHA256@", unsigned_sum)
-text = text.replace("@MODULES@\n", listing)
-pathlib.Path(out).write_text(text, encoding="utf-8")
+out, version, signature, commit, unsigned_sum = sys.argv[1:]
+facts = (f"# KVILMSI64 {version}: the release\n\n"
+         f"- {signature.replace(chr(10), ' ')}\n"
+         f"- Built from commit {commit}.\n"
+         f"- The unsigned KVILMSI64.dll of this release has the SHA-256 `{unsigned_sum}`\n"
+         "  (a build of the same commit and build number gives it again; see Verifying the release).\n\n")
+text = pathlib.Path("docs/packaging.md").read_text(encoding="utf-8")
+pathlib.Path(out).write_text(facts + text, encoding="utf-8")
 PYTHON
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
    while IFS= read -r file; do sha256sum "$file"; done >SHA256SUMS)
