@@ -119,7 +119,7 @@ class BuildNumber(unittest.TestCase):
         project = re.search(r"^project\(KVILMSI64 VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
                             re.MULTILINE).group(1)
         # Written as given, 010 would be octal 8 in the fixed version and 010 in the strings.
-        for given, written in [("0", "0"), ("010", "10"), ("65535", "65535")]:
+        for given, written in [("0", "0"), ("010", "10"), ("0100", "100"), ("65535", "65535")]:
             with self.subTest(given), tempfile.TemporaryDirectory(dir=BUILD) as folder:
                 configured = run("cmake", "-S", ROOT, "-B", folder, "-G", "Ninja",
                                  "-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake", "-DBUILD_TESTING=OFF",
