@@ -352,6 +352,7 @@ void registerInstrumentation(const FinalizeContext& context, const Tools& tools)
 
 UINT finalize(const Installer& installer)
 {
+    customActionData(installer, "caKVILFinalize", "caKVILSetFinalizeData");
     const std::string fileConverter = fileConverterCommand(storedValue("INSTALLDIR"));
     if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
@@ -385,8 +386,11 @@ UINT finalize(const Installer& installer)
 
     if (library.loaded())
         runLibraryBoundPhase(installer, context, library);
-    else
+    else {
+        // Logged first: the box may be one nobody sees.
+        installer.message("caKVILFinalize: Failed to load library " + library.path());
         errorBox(installer, "caKVILFinalize", " Failed to load library " + library.path(), MB_OK);
+    }
 
     runFinalCleanup(context);
     return ERROR_SUCCESS;

@@ -63,7 +63,8 @@ const DWORD kUpdateNotApplicable = 0x80240017;
 
 UINT runVCRedist(const Installer& installer)
 {
-    const std::array<std::string, 7> fields = redistFields(installer.property("CustomActionData"));
+    const std::array<std::string, 7> fields = redistFields(
+        customActionData(installer, "caKVILRunVCRedist", "caKVILSetRunVCRedistData"));
     const std::string& uiLevel = fields[2];
     const std::string& supportFolder = fields[3];
     const std::string& osName = fields[4];

@@ -124,4 +124,13 @@ std::string recordString(MSIHANDLE record, unsigned int field)
     return buffer;
 }
 
+std::string customActionData(const Installer& installer, const char* action, const char* setter)
+{
+    const std::string data = installer.property("CustomActionData");
+    if (data.empty())
+        installer.message(std::string("CustomActionData of ") + action + " is empty: the type-51 action " +
+                          setter + " sets it before this action.");
+    return data;
+}
+
 }  // namespace kvil

@@ -56,4 +56,9 @@ private:
 // A record field as a string (1024-character buffer).
 std::string recordString(MSIHANDLE record, unsigned int field);
 
+// The CustomActionData of `action`. An empty one gets a log line naming the
+// type-51 action `setter` that should have set it: a package without the
+// setter says so in its log, and the action goes on with empty values.
+std::string customActionData(const Installer& installer, const char* action, const char* setter);
+
 }  // namespace kvil

@@ -35,13 +35,16 @@ VendorLibrary::VendorLibrary(const Installer& installer, const std::string& supp
 
 void VendorLibrary::reportLoadFailure(const char* actionName, UINT style) const
 {
-    errorBox(installer_, actionName, "Failed to load library " + path_, style);
+    const std::string text = "Failed to load library " + path_;
+    installer_.message(std::string(actionName) + ": " + text);
+    errorBox(installer_, actionName, text, style);
 }
 
 void VendorLibrary::reportMissingFunction(const char* actionName, const char* functionName) const
 {
-    errorBox(installer_, actionName,
-             std::string("Failed to get address for function ") + functionName, MB_ICONERROR);
+    const std::string text = std::string("Failed to get address for function ") + functionName;
+    installer_.message(std::string(actionName) + ": " + text);
+    errorBox(installer_, actionName, text, MB_ICONERROR);
 }
 
 }  // namespace kvil

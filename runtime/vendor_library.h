@@ -50,6 +50,8 @@ public:
     // "Failed to load library <path>" (MB_OK) ...
     void reportLoadFailure(const char* actionName, UINT style = MB_OK) const;
     // ... and "Failed to get address for function <name>" (MB_ICONERROR).
+    // Each text is also an information line of the installer log first: a box
+    // under /qn, or one nobody sees, would leave no reason in the log.
     void reportMissingFunction(const char* actionName, const char* functionName) const;
 
 private:

@@ -208,6 +208,21 @@ TEST_F(Finalize, MajorUpgradeDoesNothingAtAll)
     EXPECT_TRUE(keyExists(kKevana + "\\Installer1100X"));
 }
 
+// A package without the type-51 setter: the log names it, and the action goes on.
+TEST_F(Finalize, EmptyCustomActionDataNamesItsSetter)
+{
+    store({{"INSTALLDIR", install}, {"CP_MAJORUPGRADE", "yes"}});
+    InstallerLog log;
+    MSIHANDLE session = package.open();
+    log.clear();
+    ActionRun run = runAction(caKVILFinalize, session);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_EQ((std::vector<std::string>{"4:CustomActionData of caKVILFinalize is empty: the type-51 action "
+                     "caKVILSetFinalizeData sets it before this action."}),
+              log.lines());
+}
+
 TEST_F(Finalize, WorkstationRepairsACustomFolderThroughTheInterpreterAndCleansUp)
 {
     SupportFolder library(scratch);

@@ -89,6 +89,26 @@ TEST(RunVCRedist, OnlyAnUpdateThatDoesNotApplyFailsWithMessage2059ShownOrLogged)
     EXPECT_EQ((Lines{"wusa|" + r2, "wusa|" + rt, "wusa|" + rt, "wusa|" + rt}), recorder.lines());
 }
 
+// A package without the type-51 setter: the log names it; no update is run.
+TEST(RunVCRedist, EmptyCustomActionDataNamesItsSetter)
+{
+    ScratchFolder scratch;
+    EnvironmentGuard environment{scratch};
+    Recorder recorder{scratch};
+    InstallerLog log;
+    TestPackage package{scratch};
+    MSIHANDLE session = package.property("CP_OSNAME", "Windows Server 2012").open();
+    log.clear();
+    ActionRun run = runAction(caKVILRunVCRedist, session);
+    EXPECT_EQ(0u, run.result);
+    EXPECT_CLEAN(run);
+    EXPECT_EQ((Lines{"4:CustomActionData of caKVILRunVCRedist is empty: the type-51 action "
+                     "caKVILSetRunVCRedistData sets it before this action.",
+                     "4:The UILEVEL is : ", "4:The SUPPORTDIR is : ", "4:OS Name : "}),
+              log.lines());
+    EXPECT_TRUE(recorder.lines().empty());
+}
+
 TEST(JreUpgradeRules, VersionMigrationRuleAndCommandLine)
 {
     struct { const char* recorded; int major, minor; bool migrates; } cases[] = {

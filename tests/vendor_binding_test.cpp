@@ -42,10 +42,16 @@ TEST_F(VendorBinding, LoadsByFullPathAndFreesTheLibraryOnEveryPath)
     EXPECT_CLEAN(run);
 }
 
+// The box's text is also logged, for a run where nobody sees the box (/qn).
 TEST_F(VendorBinding, AMissingLibraryShowsItsPath)
 {
-    ActionRun run = runAction(bindAndReport, package.property("SUPPORTDIR", scratch / "none").open());
+    InstallerLog log;
+    MSIHANDLE session = package.property("SUPPORTDIR", scratch / "none").open();
+    log.clear();
+    ActionRun run = runAction(bindAndReport, session);
     EXPECT_EQ(1603u, run.result);
+    EXPECT_EQ((std::vector<std::string>{"4:caKVILBindTest: Failed to load library " + scratch / "none" + "\\KVIL64.dll"}),
+              log.lines());
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_TRUE(isBox(run, 0, "caKVILBindTest",
@@ -85,8 +91,12 @@ TEST_F(VendorBinding, ALibraryPlantedAtTheDriveRootIsNeverLoaded)
 TEST_F(VendorBinding, AMissingFunctionIsNamedWithAnErrorIcon)
 {
     SupportFolder support(scratch, "r14g-supported.ini", "GetSystemId");
-    ActionRun run = runAction(bindAndReport, package.property("SUPPORTDIR", support.path()).open());
+    InstallerLog log;
+    MSIHANDLE session = package.property("SUPPORTDIR", support.path()).open();
+    log.clear();
+    ActionRun run = runAction(bindAndReport, session);
     EXPECT_EQ(1603u, run.result);
+    EXPECT_EQ((std::vector<std::string>{"4:caKVILBindTest: Failed to get address for function GetSystemId"}), log.lines());
     EXPECT_CLEAN(run);
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_TRUE(isBox(run, 0, "caKVILBindTest", "Failed to get address for function GetSystemId",
