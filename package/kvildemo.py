@@ -11,6 +11,7 @@ import subprocess
 import sys
 import time
 
+import features
 import msistatus
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -23,9 +24,8 @@ CRASH = re.compile(r"Custom action \(.*\) caused a page fault")
 # The export table: an action runs in the package once its export is listed.
 EXPORTS = [line.strip() for line in (ROOT / "KVILMSI64.def").read_text().splitlines()
            if re.fullmatch(r"\s*caKVIL\w+\s*", line)]
-FEATURES = ["IWS", "SI", "KVSS", "RmtMgmt", "WMI", "SNMP", "CLI", "OSLOG", "iVIRK", "NICInt", "INTEL", "BRCM"]
-STATUS = ["CP_IWSSTATUS", "CP_SASTATUS", "CP_KVSMSTATUS", "CP_SSASTATUS", "CP_WMISTATUS", "CP_SNMPSTATUS",
-          "CP_CLISTATUS", "CP_OSLOGSTATUS", "CP_iVIRK12GSTATUS", "CP_NICSTATUS", "CP_INTELSTATUS", "CP_BRCMSTATUS"]
+FEATURES = [feature.key for feature in features.FEATURES]
+STATUS = [feature.status_property for feature in features.FEATURES]
 
 
 class StepFailed(Exception):

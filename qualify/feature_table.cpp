@@ -6,19 +6,9 @@
 
 namespace kvil {
 
+// The rows come from resources/features.csv, the one table of the features.
 const std::array<FeatureRow, kFeatureCount> kFeatureTable = {{
-    {"IWS", "iws.ini", "CP_IWSSTATUS", 2022, true, "IWS"},
-    {"SI", "sa.ini", "CP_SASTATUS", 2009, true, "DataEngine"},
-    {"KVSS", "kvsm.ini", "CP_KVSMSTATUS", 2010, true, "KVSM"},
-    {"RmtMgmt", "ssa.ini", "CP_SSASTATUS", 2005, true, "SSA"},
-    {"WMI", "wmi.ini", "CP_WMISTATUS", 2018, true, "WMI"},
-    {"SNMP", "snmp.ini", "CP_SNMPSTATUS", 2052, true, "SNMP"},
-    {"CLI", "cli.ini", "CP_CLISTATUS", 2053, true, "KVACORE"},
-    {"OSLOG", "oslog.ini", "CP_OSLOGSTATUS", 2054, true, "OSLOG"},
-    {"iVIRK", "ivirk12g_mn.ini", "CP_iVIRK12GSTATUS", 2011, true, "iVIRKMN_12G"},
-    {"NICInt", "nicint.ini", "CP_NICSTATUS", kNoTitle, true, "NIC_INT"},
-    {"INTEL", "intel.ini", "CP_INTELSTATUS", 2015, true, "IntelSNMPAgent"},
-    {"BRCM", "brcm.ini", "CP_BRCMSTATUS", 2016, true, "BroadcomSNMPAgent"},
+#include "qualify/feature_rows.inc"
 }};
 
 const FeatureRow* findFeature(const std::string& key)
