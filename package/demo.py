@@ -26,6 +26,12 @@ LEFT_BY_STEPS = [
     ("users/root/Temp/kvil100.txt", None, INSTALLATION, "caKVILWriteInfo's copy of the shared data file"),
 ]
 
+# What the preferences export and import leave in TEMP (the system's TEMP on
+# Windows): no step of any run removes their logs.
+LEFT_BY_EVERY_RUN = [
+    ("users/root/Temp/KVSAPrefsExportLog.txt", "the preferences export's log"),
+    ("users/root/Temp/KVSAPrefsImportLog.txt", "the preferences import's log"),
+]
 
 def progress(number, text):
     print(f"[{number}/5] {text}", flush=True)
@@ -82,7 +88,13 @@ def leftovers(machine, temp_folder, when, finalized):
     # The demo package removes its support folder at the end of every run, so
     # whatever is left of it is not expected.
     expected, unexpected = {}, []
-    for name in machine.product_files(temp_folder):
+    files = machine.product_files(temp_folder)
+    logs = [(place, what) for place, what in LEFT_BY_EVERY_RUN if place in files]
+    if logs:
+        print("  left by the preferences export and import, as after every run that reaches them:")
+        for place, what in logs:
+            print(f"    C:/{place}: {what}")
+    for name in (f for f in files if f not in dict(LEFT_BY_EVERY_RUN)):
         for place, allowed, who, what in LEFT_BY_STEPS if not finalized else []:
             inside = name == place or name.startswith(place + "/")
             if inside and (allowed is None or name == place or name.rsplit("/", 1)[-1] in allowed):

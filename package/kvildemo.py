@@ -233,7 +233,8 @@ class Machine:
     def product_files(self, temp_folder=""):
         """Files and folders of the product anywhere they may be left."""
         places = ["Program Files/Tavrin", "Program Files/tempini", "tempini", "users/root/Temp/kviltmpmn",
-                  "users/root/Temp/kvil100.txt"]
+                  "users/root/Temp/kvil100.txt", "users/root/Temp/KVSAPrefsExportLog.txt",
+                  "users/root/Temp/KVSAPrefsImportLog.txt"]
         if temp_folder:
             places.append(temp_folder)
         left = []

@@ -470,6 +470,10 @@ class Leftovers(unittest.TestCase):
             (stopped, True, ["  files: C:/Program Files/tempini (1 file), C:/users/root/Temp/kviltmpmn, "
                              "C:/users/root/Temp/{9491} (1 file)"]),
             ([], True, ["  files: none"]),
+            (["users/root/Temp/KVSAPrefsExportLog.txt", "users/root/Temp/KVSAPrefsImportLog.txt"], True,
+             ["  left by the preferences export and import, as after every run that reaches them:",
+              "    C:/users/root/Temp/KVSAPrefsExportLog.txt: the preferences export's log",
+              "    C:/users/root/Temp/KVSAPrefsImportLog.txt: the preferences import's log", "  files: none"]),
         ]:
             lines = self.listing(files, finalized)
             for line in expected:
