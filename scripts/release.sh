@@ -123,13 +123,11 @@ python3 - "$stage/README.md" "$version" "$signature" "$commit" "$unsigned_sum" <
 import pathlib
 import sys
 out, version, signature, commit, unsigned_sum = sys.argv[1:]
-facts = (f"# KVILMSI64 {version}: the release\n\n"
-         f"- {signature.replace(chr(10), ' ')}\n"
-         f"- Built from commit {commit}.\n"
-         f"- The unsigned KVILMSI64.dll of this release has the SHA-256 `{unsigned_sum}`\n"
-         "  (a build of the same commit and build number gives it again; see Verifying the release).\n\n")
-text = pathlib.Path("docs/packaging.md").read_text(encoding="utf-8")
-pathlib.Path(out).write_text(facts + text, encoding="utf-8")
+facts = (f"**This release: {version}.** {signature.replace(chr(10), ' ')} Built from commit {commit}. "
+         f"The unsigned `KVILMSI64.dll` has the SHA-256 `{unsigned_sum}`, which a build of the same "
+         "commit and build number gives again ([Verifying the release](#verifying-the-release)).\n\n")
+title, text = pathlib.Path("docs/packaging.md").read_text(encoding="utf-8").split("\n\n", 1)
+pathlib.Path(out).write_text(f"{title}\n\n{facts}{text}", encoding="utf-8")
 PYTHON
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
    while IFS= read -r file; do sha256sum "$file"; done >SHA256SUMS)
