@@ -125,7 +125,7 @@ def add_support_files(msibuild, folder):
 
 def main():
     if len(sys.argv) < 4:
-        sys.exit(__doc__.strip().splitlines()[1].strip().join(["usage: ", ""]))
+        sys.exit("usage: mend.py PACKAGE.msi SUPPORT_FOLDER SOURCE.wxs|KIT.wxi...")
     msi, folder, kits = sys.argv[1], sys.argv[2], sys.argv[3:]
     msibuild = Msibuild(msi, msi + ".log")
     msibuild.log.write_text("")
