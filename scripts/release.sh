@@ -86,7 +86,7 @@ scripts/stage-release.sh "$work/build/bin" "$stage" >"$work/stage.log" 2>&1 ||
   fail "putting the kit together failed" "$work/stage.log"
 
 if [ -n "$certificate" ]; then
-  echo "[3/4] Signing KVILMSI64.dll with $certificate${timestamp:+ and a time stamp from $timestamp}"
+  echo "[3/4] Signing KVILMSI64.dll and kvilsupport.dll with $certificate${timestamp:+ and a time stamp from $timestamp}"
   scripts/sign-dll.sh "$dll" "$stage/KVILMSI64.dll" "$certificate" "$timestamp" ||
     fail "signing failed; no release was made"
   scripts/sign-dll.sh "$support_dll" "$stage/kit/kvilsupport.dll" "$certificate" "$timestamp" ||
