@@ -36,9 +36,10 @@ def read(path):
     return Log(log_file.lines(), log_file.encoding, LAYER)
 
 
-def parse(raw):
-    """A log held in memory (bytes, or text) read with this product's layer."""
-    return Log(*decode(raw), LAYER) if isinstance(raw, bytes) else Log(raw, "", LAYER)
+def parse(raw, encoding=""):
+    """A log held in memory (bytes, or text stored as encoding says) read
+    with this product's layer."""
+    return Log(*decode(raw), LAYER) if isinstance(raw, bytes) else Log(raw, encoding, LAYER)
 
 
 def one(args):

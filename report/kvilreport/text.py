@@ -186,8 +186,6 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None, found=No
             if run.name in FAILURE_MEANINGS:
                 lines.append("  " + FAILURE_MEANINGS[run.name].format(
                     version=log.properties.get("ProductVersion", "not in the log")))
-            if run.said and not run.wrote_own:
-                lines.append(f"  The engine said: {run.said[-1]}")
             lines += last_lines(run) or ["  It wrote no lines of its own into the log"]
         else:
             lines.append("Outcome: FAILED (the log names no failing action)")
