@@ -290,7 +290,10 @@ class Log:
                 run.dialog = True
         in_script = {r.name for r in self.runs if r.phase in ("script", "rollback")} | self.recorded
         for run in self.runs:
-            if run.phase == "immediate" and (run.name in self.layer.script_actions or run.name in in_script):
+            # Scheduling runs nothing of the action: one that wrote its own
+            # lines or failed ran where it stands.
+            if run.phase == "immediate" and not run.wrote_own and not self.failed(run) and (
+                    run.name in self.layer.script_actions or run.name in in_script):
                 run.phase = "scheduled"
         self.rolled_back = self.rolled_back or any(r.phase == "rollback" and not r.nested for r in self.runs)
         return False

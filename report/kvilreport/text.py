@@ -222,9 +222,8 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None, found=No
                                                         if log.engine == "Wine" else ""))
     lines.append("  Restart: " + found.restart_why)
     for action, kind in found.mine.misplaced:
-        lines.append(f"  {action} ran outside a rollback script, before the installation script: its custom "
-                     f"action type in the package lacks the rollback flag (the kit's type is {kind}); a compiler "
-                     "that does not write the kit's types made it an immediate action")
+        lines.append(f"  {action} ran before the installation script, outside any rollback: its custom action "
+                     f"type in the package lacks the rollback flag (the kit gives it type {kind})")
     return lines
 
 

@@ -402,9 +402,9 @@ class WindowsLogs(unittest.TestCase):
             ("this product's rollback action of the wrong type", MISPLACED_ROLLBACK, [
                 "KVILMSI64.dll: version 9.1.0.0",
                 "Outcome: FAILED in caKVILPostInstallRollback before the installation script",
-                "  caKVILPreInstallRollback ran outside a rollback script, before the installation script: its custom "
-                "action type in the package lacks the rollback flag (the kit's type is 3329); a compiler that does "
-                "not write the kit's types made it an immediate action"]),
+                "  immediate: caKVILPreInstallRollback 1, caKVILPostInstallRollback 3 FAILED",
+                "  caKVILPreInstallRollback ran before the installation script, outside any rollback: its custom "
+                "action type in the package lacks the rollback flag (the kit gives it type 3329)"]),
         ]:
             lines = report_text.report(cli.parse(windows(text)))
             for line in expected:
