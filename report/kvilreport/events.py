@@ -419,7 +419,9 @@ class EngineLines:
 
 
 def closing(line):
-    """The match of a closing line in any language, or None."""
-    if "Windows" not in line or line.count(":") + line.count("：") < CLOSING_FIELDS:
+    """The match of a closing line in any language, or None. The line
+    announcing a restart ("Windows Installer requires a system restart. ...
+    Reason for Restart: 1.") comes before it and looks alike."""
+    if "Windows" not in line or line.count(":") + line.count("：") < CLOSING_FIELDS or "Reason for Restart" in line:
         return None
     return CLOSING.match(line)
