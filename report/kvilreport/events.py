@@ -90,10 +90,11 @@ FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);
 # The closing line: "Windows Installer installed / reconfigured / removed the
 # product. Product Name: ... success or error status: N." Translated, its words
 # change ("Установщик Windows выполнил установку продукта. ... состоянием:
-# 1603."), but it still names Windows, gives its fields as "label: value" and
-# ends with the number (in East Asian languages before a full stop of their
-# own, "。").
-CLOSING = re.compile(r".*[:：]\s*(-?\d+)\s*[.。]?\s*$")
+# 1603."), but it still names Windows, gives its fields as "label: value."
+# and ends with the number as the last field's value (in East Asian languages
+# before a full stop of their own, "。"). The engine's notes ("Note: 1: 1402 2:
+# ... 3: 2") end in a number too, but not after a full stop.
+CLOSING = re.compile(r".*[.。]\s*[^.。:：]+[:：]\s*(-?\d+)\s*[.。]?\s*$")
 CLOSING_FIELDS = 2   # at least this many "label:" in a closing line
 CLOSING_VERB = re.compile(r"Windows Installer (installed|reconfigured|removed) the product")
 CLOSING_PRODUCT = re.compile(r"Product Name: (.*?)\. Product Version")

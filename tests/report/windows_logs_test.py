@@ -81,6 +81,7 @@ Action ended 21:24:37: InstallFinalize. Return value 3.
 """
 ROLLBACK = """
 @ Executing op: Header(Signature=1397708873,Version=500,Timestamp=1413458707,LangId=1033,Platform=0,ScriptType=2,ScriptMajorVersion=21,ScriptMinorVersion=4,ScriptAttributes=1)
+@ Note: 1: 1402 2: HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Rollback\\Scripts 3: 2
 @ Executing op: RollbackInfo(,RollbackAction=Rollback,RollbackDescription=Rolling back action:,CleanupAction=RollbackCleanup)
 Action 21:24:37: RollbackCleanup. Removing backup files
 @ Executing op: ActionStart(Name=InstallFiles,Description=Copying new files,)
