@@ -54,6 +54,11 @@ class ReportPackage(unittest.TestCase):
         data = (REPORT / "kvilreport" / "product_data.py").read_text()
         self.assertTrue(data.startswith("# Generated from resources/"))
         self.assertIn("do not edit", data.splitlines()[1])
+        # The script actions are exports of the DLL (KVILMSI64.def), each with the kit's type.
+        sys.path.insert(0, str(REPORT))
+        from kvilreport import product_data
+        self.assertLessEqual(set(product_data.SCRIPT_ACTIONS), set(product_data.EXPORTS))
+        self.assertEqual(sorted(set(product_data.SCRIPT_ACTIONS.values())), [3073, 3329])
         cmake = re.search(r"project\(KVILMSI64 VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text())[1]
         self.assertIn(f'version = "{cmake}"', (REPORT / "pyproject.toml").read_text())
 
