@@ -2,9 +2,9 @@
 # Makes what a packager takes: a clean build of KVILMSI64.dll, then
 # dist/KVILMSI64-<version>/ with the DLL, the packager's kit (kit/: the WiX v3
 # and v4 includes, kvilsupport.dll, the example package), the simulated
-# support files for testing (testing/), the report tool and every module of
-# package/ it imports, README.md (docs/packaging.md with this release's facts
-# at its top) and SHA256SUMS.
+# support files for testing (testing/), the report tool (kvilreport.pyz, one
+# file, and kvilreport/, the package pip installs, with its README), README.md
+# (docs/packaging.md with this release's facts at its top) and SHA256SUMS.
 # Usage (as root on Debian 12):
 #   scripts/release.sh [--sign CERTIFICATE.pfx] [--timestamp URL] [--build-number N]
 # --sign signs the DLL (Authenticode, SHA-256) and verifies the signature
@@ -102,16 +102,17 @@ before shipping them to machines whose application control admits only signed DL
 fi
 
 echo "[4/4] Putting the release together"
-modules=$(python3 scripts/local-modules.py package/kvilreport.py) ||
-  fail "cannot find the modules of the report tool"
-for module in $modules; do
-  cp -r "$module" "$stage/"
-done
+# The report tool: one file made with zipapp, and the package it is made of.
+python3 report/make_pyz.py "$stage/kvilreport.pyz" >"$work/report-check.log" 2>&1 ||
+  fail "cannot make kvilreport.pyz" "$work/report-check.log"
+mkdir "$stage/kvilreport"
+cp report/README.md report/pyproject.toml "$stage/kvilreport/"
+cp -r report/kvilreport "$stage/kvilreport/"
 find "$stage" -name __pycache__ -prune -exec rm -rf {} +
-# The shipped report tool must start from its own folder alone (no
-# PYTHONPATH, no user packages, no bytecode left behind).
-(cd "$work" && python3 -B -E -s "$stage/kvilreport.py" --help >"$work/report-check.log" 2>&1) ||
-  fail "the report tool does not start from the release folder" "$work/report-check.log"
+# The shipped report tool must start alone (no PYTHONPATH, no user packages,
+# no bytecode left behind).
+(cd "$work" && python3 -B -E -s "$stage/kvilreport.pyz" --help >"$work/report-check.log" 2>&1) ||
+  fail "kvilreport.pyz does not start on its own" "$work/report-check.log"
 commit=$(git rev-parse --short=12 HEAD 2>/dev/null || echo unknown)
 if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
   commit="$commit, with changes not yet committed"
