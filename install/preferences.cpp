@@ -122,7 +122,10 @@ bool exportInto(const Installer& installer, const RoutineLog& log, const std::st
             makeFolder(installer, folder);
         if (copyFileWithLog(installer, source, target))
             return true;
-        reportFailure(installer, log, couldNotStage(source, GetLastError()));
+        const DWORD error = GetLastError();
+        if (!pathIsFile(source))
+            return true;  // a companion file this installation lacks: nothing to lose
+        reportFailure(installer, log, couldNotStage(source, error));
         return complete = false;
     };
     auto copyValue = [&](const std::string& from, const std::string& to, const char* section,
@@ -237,11 +240,14 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
     const std::string& b = backupFolder;
     RoutineLog log("\\KVSAPrefsImportLog.txt");
     auto copy = [&](const std::string& source, const std::string& target) {
-        if (damaged(installer, log, source))
+        if (pathIsFile(source) && damaged(installer, log, source))
             return false;
         if (copyFileWithLog(installer, source, target))
             return true;
-        reportFailure(installer, log, couldNotWrite(target, GetLastError()));
+        const DWORD error = GetLastError();
+        if (!pathIsFile(source))
+            return true;  // a companion file the backup lacks: nothing replaced
+        reportFailure(installer, log, couldNotWrite(target, error));
         return false;
     };
     for (size_t n = 0; n < sizeof(kFiles) / sizeof(kFiles[0]); ++n) {
