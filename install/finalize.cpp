@@ -203,8 +203,15 @@ public:
     bool canLaunch() const { return launch_ != nullptr; }
     void launch(const std::string& commandLine, const std::string& workingFolder) const
     {
-        if (launch_)
-            launch_(commandLine.c_str(), workingFolder.c_str(), 0);
+        if (!launch_)
+            return;
+        installer_.message("Waiting for " + commandLine);
+        launch_(commandLine.c_str(), workingFolder.c_str(), 0);
+    }
+    // A command through the interpreter, its wait visible in the log.
+    int shell(const std::string& commandLine) const
+    {
+        return runShellCommand(commandLine, &installer_);
     }
     void log(const std::string& text) const
     {
@@ -231,15 +238,15 @@ void repairPermissions(const FinalizeContext& context, const Tools& tools)
                   "required");
     } else if (osIsWorkstation()) {
         tools.log("The hotfix applied to the installed version of Kevana Orvessa is in progress.");
-        runShellCommand(inheritanceOffShellCommand(folder));
-        runShellCommand(removeAuthenticatedUsersCommand(folder));
-        if (runShellCommand(grantAuthenticatedUsersCommand(folder)) != 0)
+        tools.shell(inheritanceOffShellCommand(folder));
+        tools.shell(removeAuthenticatedUsersCommand(folder));
+        if (tools.shell(grantAuthenticatedUsersCommand(folder)) != 0)
             tools.log("The hotfix is not applied. Retry the installation process using Run as "
                       "administrator option.");
         else
             tools.log("The hotfix is successfully applied to the installed version of Kevana "
                       "Orvessa.");
-        runShellCommand(removeHotfixLogCommand());
+        tools.shell(removeHotfixLogCommand());
     } else {
         tools.log("Install Location is custom so removing the special persmissions only for "
                   "BUILTIN Users");
@@ -364,6 +371,7 @@ UINT finalize(const Installer& installer)
     if (pathIsFile(preferences))
         CopyFileA(preferences.c_str(), (folder + "\\kva\\ini\\kva.properties").c_str(), FALSE);
 
+    noteMissingStoredValues(installer, context.supportFolder);
     VendorLibrary library(installer, context.supportFolder);
     {
         Tools tools(installer, library);

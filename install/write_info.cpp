@@ -2,7 +2,8 @@
 // value they need in the shared data file (they cannot read properties),
 // leaves a copy of it in TEMP, makes sure the support files are in
 // SUPPORTDIR, repairs the storage boot driver's start setting and decides
-// whether the installation ends with a restart. Never fails.
+// whether the installation ends with a restart. Fails only when the shared
+// data file cannot be written whole.
 #include "install/write_info.h"
 
 #include "qualify/feature_table.h"
@@ -14,8 +15,6 @@
 #include "runtime/services.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
-
-#include <cstdio>
 
 namespace kvil {
 
@@ -50,30 +49,56 @@ namespace {
 const char* const kDmloadKey = "SYSTEM\\CurrentControlSet\\Services\\dmload\\";
 const char* const kDmbootKey = "SYSTEM\\CurrentControlSet\\Services\\dmboot\\";
 
-// The shared data file while it is written. A file that cannot be opened
-// loses the writes silently.
+// The shared data file while it is written: the lines gather here and go to
+// the file in one checked write.
 class SharedDataWriter {
 public:
-    explicit SharedDataWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
-    ~SharedDataWriter() { close(); }
-    SharedDataWriter(const SharedDataWriter&) = delete;
-    SharedDataWriter& operator=(const SharedDataWriter&) = delete;
-
     void line(const std::string& key, const std::string& value)
     {
-        if (file_)
-            std::fputs(sharedDataLine(key, value).c_str(), file_);
+        text_ += sharedDataLine(key, value);
     }
-    void close()
+    // 0 when the whole text reached the file, else the error.
+    DWORD save(const std::string& path) const
     {
-        if (file_)
-            std::fclose(file_);
-        file_ = nullptr;
+        return writeWholeFile(path, text_, CREATE_ALWAYS, FILE_SHARE_READ);
     }
 
 private:
-    FILE* file_;
+    std::string text_;
 };
+
+// What stands where the shared data file must go, a file named like its
+// folder or a folder named like the file, is the installer's own leftover:
+// it is cleared. True when something was.
+bool clearWayFor(const std::string& path)
+{
+    const std::string folder = path.substr(0, path.find_last_of('\\'));
+    bool cleared = false;
+    if (pathIsFile(folder) && DeleteFileA(folder.c_str()))
+        cleared = true;
+    if (pathIsDirectory(path))
+        cleared = removeDirectoryTree(path, true) || cleared;
+    return cleared;
+}
+
+// Writes the shared data file and its copy in TEMP. False, after the log
+// line that names the file and the reason, when the file itself could not be
+// written whole; a copy that could not be written is only logged, since any
+// user can hold a file of that name open in the system's TEMP.
+bool saveSharedData(const Installer& installer, const SharedDataWriter& file)
+{
+    std::string path = sharedDataFilePath();
+    if (clearWayFor(path))
+        path = sharedDataFilePath();  // hidden and restricted again
+    if (const DWORD error = file.save(path)) {
+        installer.message(couldNotWrite(path, error));
+        return false;
+    }
+    const std::string copy = sharedDataCopyPath();
+    if (const DWORD error = copyOver(path, copy))
+        installer.message(couldNotWrite(copy, error));
+    return true;
+}
 
 // Writes the record's stream (column 3) to the file in chunks of 1024 bytes.
 void writeStream(MSIHANDLE record, const std::string& path)
@@ -150,7 +175,7 @@ UINT writeInfo(const Installer& installer)
 {
     extractSupportFiles(installer, true, true);
 
-    SharedDataWriter file(sharedDataFilePath());
+    SharedDataWriter file;
     auto write = [&](const char* key) { file.line(key, installer.property(key)); };
     file.line("INSTALLDIR", withoutTrailingBackslash(installer.property("INSTALLDIR")));
     file.line("SUPPORTDIR", withoutTrailingBackslash(installer.property("SUPPORTDIR")));
@@ -196,10 +221,9 @@ UINT writeInfo(const Installer& installer)
         installer.setProperty("REBOOT", "Suppress");
     }
 
-    file.close();
-    CopyFileA(sharedDataFilePath().c_str(), sharedDataCopyPath().c_str(),
-              FALSE);
-    return ERROR_SUCCESS;
+    // Deferred actions without their values would do nothing and succeed:
+    // stopped here, before the script, nothing needs rolling back.
+    return saveSharedData(installer, file) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 }  // namespace

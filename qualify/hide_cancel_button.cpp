@@ -10,7 +10,9 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILHideCancelButton(MSIHANDLE handle)
 {
     return guarded("caKVILHideCancelButton", handle, [](const Installer& installer) -> UINT {
-        VendorLibrary library(installer, storedValue("SUPPORTDIR"));
+        const std::string supportFolder = storedValue("SUPPORTDIR");
+        noteMissingStoredValues(installer, supportFolder);
+        VendorLibrary library(installer, supportFolder);
         if (auto updateCancelButton = library.function<UpdateCancelButtonFn>("UpdateCancelButton"))
             updateCancelButton(installer.handle(), TRUE);
         return ERROR_SUCCESS;

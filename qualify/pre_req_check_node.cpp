@@ -329,7 +329,9 @@ void checkRemoteEnablement(const NodeCheck& node, LaunchAppAndWaitFn launchAppAn
     if (!readRegistryString(HKEY_LOCAL_MACHINE, "System\\currentcontrolset\\services\\WinRM",
                             "imagepath")
              .empty()) {
-        launchAppAndWait("cscript IsHTTPSListenerPresent.vbs", supportFolder.c_str(), 0);
+        const char* const probe = "cscript IsHTTPSListenerPresent.vbs";
+        node.installer.message(std::string("Waiting for ") + probe);
+        launchAppAndWait(probe, supportFolder.c_str(), 0);
         listener = httpsListenerReported(supportFolder);
     }
     if (!listener) {
@@ -351,6 +353,10 @@ UINT checkNode(const Installer& installer)
     std::string supportFolder;
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
     const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
+    // Without a list of this package the library would judge every feature
+    // against nothing.
+    if (hardwareList.empty())
+        return ERROR_INSTALL_FAILURE;
     VendorLibrary library(installer, supportFolder);
     const int uiLevel = installer.uiLevel();
     const bool fullInterface = uiLevel == 5;

@@ -3,6 +3,7 @@
 #include "runtime/environment.h"
 #include "runtime/files.h"
 #include "runtime/handles.h"
+#include "runtime/installer.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 
@@ -55,6 +56,13 @@ std::string findStoredValue(const std::string& fileText, const std::string& name
 std::string storedValue(const std::string& name)
 {
     return findStoredValue(readWholeFile(sharedDataFilePath()), name);
+}
+
+void noteMissingStoredValues(const Installer& installer, const std::string& storedSupportFolder)
+{
+    if (storedSupportFolder.empty())
+        installer.message("The stored values are missing: " + sharedDataFilePath() +
+                          " holds no SUPPORTDIR.");
 }
 
 std::string sharedDataCopyPath()
