@@ -71,7 +71,8 @@ void runFinalCleanup(const FinalizeContext& context);
 void removeOldInstallation(const std::string& installFolder, const std::string& installerKind);
 
 // Preferences carried over an upgrade, between the install folder and a
-// backup folder.
+// backup folder. -1 when the backup folder or its parent is not trusted and
+// (for the export) cannot be made the installer's own: nothing is copied.
 int exportPreferences(const Installer& installer, const std::string& installFolder,
                       const std::string& backupFolder);
 int importPreferences(const Installer& installer, const std::string& backupFolder,

@@ -34,7 +34,7 @@ UINT installPnpDrivers(const Installer& installer)
 {
     if (!registryKeyExists(HKEY_LOCAL_MACHINE, kSystemsManagementKey))
         return ERROR_SUCCESS;
-    if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
+    if (!sharedDataTrusted(installer) || equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
     const std::string installFolder = storedValue("INSTALLDIR");
     const std::string supportFolder = storedValue("SUPPORTDIR");

@@ -11,6 +11,7 @@
 #include "runtime/guard.h"
 #include "runtime/process.h"
 #include "runtime/shared_data.h"
+#include "runtime/trust.h"
 
 #include <cstdio>
 
@@ -77,6 +78,20 @@ void makeFolder(const std::string& folder)
     runShellCommand("mkdir \"" + folder + "\"");
 }
 
+// The backup folder under CommonAppData lies in a folder (Tavrin) that any
+// user may create before the installation, and then owns.
+std::string parentFolder(const std::string& folder)
+{
+    const size_t separator = folder.find_last_of('\\');
+    return separator == std::string::npos ? std::string() : folder.substr(0, separator);
+}
+
+bool backupFolderTrusted(const Installer& installer, const std::string& backupFolder)
+{
+    return backupFolder.empty() || (trusted(installer, parentFolder(backupFolder)) &&
+                                    trusted(installer, backupFolder));
+}
+
 const char* const kSigningFile = "\\kvprv_key_signing_algorithm.ini";
 const char* const kSelEntryFile = "\\dcevdy_SEL_Entry_Info.ini";
 const char* const kPrivateKeyIni = "\\kva\\ini\\kvprv64.ini";
@@ -89,7 +104,13 @@ int exportPreferences(const Installer& installer, const std::string& installFold
 {
     const std::string& i = installFolder;
     const std::string& b = backupFolder;
-    makeFolder(b);
+    if (!b.empty() &&
+        !(makeOwnFolder(installer, parentFolder(b)) && makeOwnFolder(installer, b)))
+        return -1;
+    // The folder goes between double quotes into command interpreter lines.
+    const bool foldersMade = safeInCommandLine(installer, b);
+    if (foldersMade)
+        makeFolder(b);
     RoutineLog log("\\KVSAPrefsExportLog.txt");
     for (size_t n = 0; n < sizeof(kFiles) / sizeof(kFiles[0]); ++n) {
         const PreferenceFile& file = kFiles[n];
@@ -100,7 +121,7 @@ int exportPreferences(const Installer& installer, const std::string& installFold
                      separator + source);
             continue;
         }
-        if (!file.exportFolder.empty())
+        if (!file.exportFolder.empty() && foldersMade)
             makeFolder(b + file.exportFolder);
         if (n == 3) {
             copyFileWithLog(installer, i + kWebInf + "\\lib\\kvpref.jar", b + kKvpref);
@@ -123,6 +144,8 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
 {
     const std::string& i = installFolder;
     const std::string& b = backupFolder;
+    if (!backupFolderTrusted(installer, b))
+        return -1;
     RoutineLog log("\\KVSAPrefsImportLog.txt");
     for (size_t n = 0; n < sizeof(kFiles) / sizeof(kFiles[0]); ++n) {
         const PreferenceFile& file = kFiles[n];
@@ -181,21 +204,27 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE handle)
 {
     return guarded("caKVILExportKVSAPrefs", handle, [](const Installer& installer) -> UINT {
+        sharedDataTrusted(installer);
         const std::string installFolder = storedValue("INSTALLDIR");
         const std::string backupFolder = storedValue("CP_ConfigBackupFolder");
+        if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
+            return ERROR_INSTALL_FAILURE;
         if (pathIsDirectory(backupFolder))
             removeDirectoryTree(backupFolder, true);
-        exportPreferences(installer, installFolder, backupFolder);
-        return ERROR_SUCCESS;
+        return exportPreferences(installer, installFolder, backupFolder) == 0
+                   ? ERROR_SUCCESS
+                   : ERROR_INSTALL_FAILURE;
     });
 }
 
 extern "C" UINT __stdcall caKVILImportKVSAPrefs(MSIHANDLE handle)
 {
     return guarded("caKVILImportKVSAPrefs", handle, [](const Installer& installer) -> UINT {
+        sharedDataTrusted(installer);
         const std::string backupFolder = storedValue("CP_ConfigBackupFolder");
         const std::string installFolder = storedValue("INSTALLDIR");
-        importPreferences(installer, backupFolder, installFolder);
+        if (importPreferences(installer, backupFolder, installFolder) != 0)
+            return ERROR_SUCCESS;
         const std::string command = upgradeUtilityCommand(installFolder, "tomcattotomcat");
         installer.message("Import utility command to import the preferences:  " + command);
         startProcess(command, nullptr, false);

@@ -2,7 +2,8 @@
 // value they need in the shared data file (they cannot read properties),
 // leaves a copy of it in TEMP, makes sure the support files are in
 // SUPPORTDIR, repairs the storage boot driver's start setting and decides
-// whether the installation ends with a restart. Never fails.
+// whether the installation ends with a restart. Fails only when it cannot
+// make the shared data folder or SUPPORTDIR its own.
 #include "install/write_info.h"
 
 #include "qualify/feature_table.h"
@@ -14,6 +15,7 @@
 #include "runtime/services.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
+#include "runtime/trust.h"
 
 #include <cstdio>
 
@@ -50,35 +52,36 @@ namespace {
 const char* const kDmloadKey = "SYSTEM\\CurrentControlSet\\Services\\dmload\\";
 const char* const kDmbootKey = "SYSTEM\\CurrentControlSet\\Services\\dmboot\\";
 
-// The shared data file while it is written. A file that cannot be opened
-// loses the writes silently.
+// The shared data file while it is written, as a new file: whatever had the
+// name (a file, a second name of another file, a link) is deleted, never
+// written through. A file that cannot be created loses the writes silently.
 class SharedDataWriter {
 public:
-    explicit SharedDataWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
-    ~SharedDataWriter() { close(); }
-    SharedDataWriter(const SharedDataWriter&) = delete;
-    SharedDataWriter& operator=(const SharedDataWriter&) = delete;
+    explicit SharedDataWriter(const std::string& path)
+    {
+        DeleteFileA(path.c_str());
+        file_.reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
 
     void line(const std::string& key, const std::string& value)
     {
+        const std::string text = sharedDataLine(key, value);
+        DWORD written = 0;
         if (file_)
-            std::fputs(sharedDataLine(key, value).c_str(), file_);
+            WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
-    void close()
-    {
-        if (file_)
-            std::fclose(file_);
-        file_ = nullptr;
-    }
+    void close() { file_.reset(); }
 
 private:
-    FILE* file_;
+    KernelHandle file_;
 };
 
 // Writes the record's stream (column 3) to the file in chunks of 1024 bytes.
 void writeStream(MSIHANDLE record, const std::string& path)
 {
-    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    DeleteFileA(path.c_str());
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return;
@@ -95,8 +98,9 @@ void writeStream(MSIHANDLE record, const std::string& path)
 }
 
 // The package's support files, rows of ISSetupFile, written into SUPPORTDIR
-// (which becomes TEMP\<ProductCode> when it is empty). With `keepExisting`, a
-// file already there is left as it is.
+// (which becomes TEMP\<ProductCode> when it is empty), each as a new file.
+// With `keepExisting`, a trusted file already there is left as it is. False
+// only when the folder cannot be made the installer's own.
 bool extractSupportFiles(const Installer& installer, bool extract, bool keepExisting)
 {
     std::string supportFolder;
@@ -105,23 +109,25 @@ bool extractSupportFiles(const Installer& installer, bool extract, bool keepExis
     if (supportFolder.empty()) {
         const std::string temp = environmentVariable("TEMP");
         if (temp.empty())
-            return false;
+            return true;
         supportFolder = temp + "\\" + installer.property("ProductCode");
         installer.setProperty("SUPPORTDIR", supportFolder);
     }
-    CreateDirectoryA(supportFolder.c_str(), nullptr);
-    return installer.query("SELECT * FROM `ISSetupFile`", [&](MSIHANDLE, MSIHANDLE record) {
+    if (!makeOwnFolder(installer, supportFolder))
+        return false;
+    installer.query("SELECT * FROM `ISSetupFile`", [&](MSIHANDLE, MSIHANDLE record) {
         char name[1024] = {};
         DWORD count = sizeof(name);
         if (MsiRecordGetStringA(record, 2, name, &count) != ERROR_SUCCESS)
             return true;
         name[sizeof(name) - 1] = '\0';
         const std::string path = supportFolder + "\\" + name;
-        if (keepExisting && pathIsFile(path))
+        if (keepExisting && pathIsFile(path) && distrustReason(path).empty())
             return true;
         writeStream(record, path);
         return true;
     });
+    return true;
 }
 
 // Sets the storage boot driver to start at boot when its loader does but the
@@ -148,7 +154,11 @@ void repairBootDriverStart(const Installer& installer)
 
 UINT writeInfo(const Installer& installer)
 {
-    extractSupportFiles(installer, true, true);
+    if (!extractSupportFiles(installer, true, true))
+        return ERROR_INSTALL_FAILURE;
+    const std::string drive = environmentVariable("SYSTEMDRIVE");
+    if (!drive.empty() && !makeOwnFolder(installer, drive + "\\tempini"))
+        return ERROR_INSTALL_FAILURE;
 
     SharedDataWriter file(sharedDataFilePath());
     auto write = [&](const char* key) { file.line(key, installer.property(key)); };
@@ -197,8 +207,9 @@ UINT writeInfo(const Installer& installer)
     }
 
     file.close();
-    CopyFileA(sharedDataFilePath().c_str(), sharedDataCopyPath().c_str(),
-              FALSE);
+    // Written as a new file, not through whatever had the name in TEMP.
+    DeleteFileA(sharedDataCopyPath().c_str());
+    CopyFileA(sharedDataFilePath().c_str(), sharedDataCopyPath().c_str(), TRUE);
     return ERROR_SUCCESS;
 }
 

@@ -10,6 +10,7 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILHideCancelButton(MSIHANDLE handle)
 {
     return guarded("caKVILHideCancelButton", handle, [](const Installer& installer) -> UINT {
+        sharedDataTrusted(installer);
         VendorLibrary library(installer, storedValue("SUPPORTDIR"));
         if (auto updateCancelButton = library.function<UpdateCancelButtonFn>("UpdateCancelButton"))
             updateCancelButton(installer.handle(), TRUE);
