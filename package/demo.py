@@ -9,9 +9,10 @@ import pathlib
 import subprocess
 import sys
 
-import kvildemo
-import kvilreport
-from msistatus import describe, windows_status
+import kvildemo  # puts report/ on the path
+from kvilreport import cli as kvilreport
+from kvilreport.msistatus import describe, windows_status
+from kvilreport.text import outcome_section, report as report_lines
 
 # What the actions' own steps leave on the machine when a run ends before
 # caKVILFinalize, whose clean-up is the only one that removes all of it: the
@@ -44,14 +45,14 @@ def read_log(run):
     try:
         return kvilreport.read(run.log_path)
     except OSError as error:
-        return kvilreport.Log("", f"no log: {error.strerror}")
+        return kvilreport.parse("", f"no log: {error.strerror}")
 
 
 def report(machine, run, profile, package_file):
     print()
     print(f"Machine profile:   {profile.name}")
     log = read_log(run)
-    print("\n".join(kvilreport.report(log, exit_status=run.status, journal=machine.journal(),
+    print("\n".join(report_lines(log, exit_status=run.status, journal=machine.journal(),
                                      stop_messages=stop_messages(package_file))))
     ran = [a for a in kvildemo.EXPORTS if any(r.name == a for r in log.runs)]
     print()
@@ -122,7 +123,7 @@ def main():
             print(f"Removal: {'succeeded' if removal.succeeded else 'failed'}, exit status "
                   f"{describe(windows_status(removal.status))}; log: {removal.log_path}")
             if not removal.succeeded:
-                print("\n".join(kvilreport.outcome_section(read_log(removal), [], removal.status)))
+                print("\n".join(outcome_section(read_log(removal), [], removal.status)))
             finalized = removal.succeeded
         else:
             progress(5, "Nothing to remove")

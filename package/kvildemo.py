@@ -11,7 +11,9 @@ import subprocess
 import sys
 import time
 
-import msistatus
+# The report (report/) reads the runs' logs and exit statuses.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "report"))
+from kvilreport import msistatus  # noqa: E402
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 RUN_TIMEOUT = int(os.environ.get("KVIL_RUN_TIMEOUT", "300"))

@@ -10,9 +10,12 @@
 #   openssl, osslsigncode, git  (fresh machine) the release's signature, its check and the reproducibility check
 #   locales, fonts-vlgothic     the Japanese full-interface run: Wine takes the ANSI code page (932) from
 #                               the ja_JP.UTF-8 locale, and the dialog needs a font with Japanese glyphs
+#   python3-venv, python3-setuptools, python3-wheel
+#                               the report's test installs it with pip into a virtual environment, offline
+#                               (--no-build-isolation: setuptools builds it, with wheel's bdist_wheel)
 # Packages named as arguments are installed too (the benchmark adds gnuplot-nox).
 set -e
-packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick locales fonts-vlgothic $*"
+packages="g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth msitools wixl googletest cmake ninja-build imagemagick locales fonts-vlgothic python3-venv python3-setuptools python3-wheel $*"
 missing=""
 for package in $packages; do
   # A removed package whose configuration files remain still answers dpkg -s;

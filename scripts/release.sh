@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes what a packager takes: a clean build of KVILMSI64.dll, then
 # dist/KVILMSI64-<version>/ with the DLL, the packager's kit, the report tool
-# and every module of package/ it imports, a short README and SHA256SUMS.
+# (kvilreport.pyz, one file, and kvilreport/, the package pip installs, with
+# its README), a short README and SHA256SUMS.
 # Usage (as root on Debian 12):
 #   scripts/release.sh [--sign CERTIFICATE.pfx] [--timestamp URL] [--build-number N]
 # --sign signs the DLL (Authenticode, SHA-256) and verifies the signature
@@ -102,35 +103,30 @@ fi
 
 echo "[4/4] Putting the release together"
 cp package/kvilmsi64-actions.wxi "$stage/"
-modules=$(python3 scripts/local-modules.py package/kvilreport.py) ||
-  fail "cannot find the modules of the report tool"
-listing=""
-for module in $modules; do
-  cp -r "$module" "$stage/"
-  base=$(basename "$module")
-  [ "$base" = kvilreport.py ] ||
-    listing="$listing$(printf '%-24s%s' "$base" "a module of the report tool")
-"
-done
+# The report tool: one file made with zipapp, and the package it is made of.
+python3 report/make_pyz.py "$stage/kvilreport.pyz" >"$work/report-check.log" 2>&1 ||
+  fail "cannot make kvilreport.pyz" "$work/report-check.log"
+mkdir "$stage/kvilreport"
+cp report/README.md report/pyproject.toml "$stage/kvilreport/"
+cp -r report/kvilreport "$stage/kvilreport/"
 find "$stage" -name __pycache__ -prune -exec rm -rf {} +
-# The shipped report tool must start from its own folder alone (no
-# PYTHONPATH, no user packages, no bytecode left behind).
-(cd "$work" && python3 -B -E -s "$stage/kvilreport.py" --help >"$work/report-check.log" 2>&1) ||
-  fail "the report tool does not start from the release folder" "$work/report-check.log"
+# The shipped report tool must start alone (no PYTHONPATH, no user packages,
+# no bytecode left behind).
+(cd "$work" && python3 -B -E -s "$stage/kvilreport.pyz" --help >"$work/report-check.log" 2>&1) ||
+  fail "kvilreport.pyz does not start on its own" "$work/report-check.log"
 commit=$(git rev-parse --short=12 HEAD 2>/dev/null || echo unknown)
 if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
   commit="$commit, with changes not yet committed"
 fi
 # The unsigned DLL's checksum lets anyone rebuild the commit and compare.
 unsigned_sum=$(sha256sum <"$dll" | cut -c1-64)
-python3 - "$stage/README.txt" "$version" "$signature" "$listing" "$commit" "$unsigned_sum" <<'PYTHON'
+python3 - "$stage/README.txt" "$version" "$signature" "$commit" "$unsigned_sum" <<'PYTHON'
 import pathlib
 import sys
-out, version, signature, listing, commit, unsigned_sum = sys.argv[1:]
+out, version, signature, commit, unsigned_sum = sys.argv[1:]
 text = pathlib.Path("package/release-readme.txt").read_text(encoding="utf-8")
 text = text.replace("@VERSION@", version).replace("@SIGNATURE@", signature)
 text = text.replace("@COMMIT@", commit).replace("@UNSIGNED_SHA256@", unsigned_sum)
-text = text.replace("@MODULES@\n", listing)
 pathlib.Path(out).write_text(text, encoding="utf-8")
 PYTHON
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |

@@ -65,7 +65,8 @@ TEST(RunVCRedist, OnlyAnUpdateThatDoesNotApplyFailsWithMessage2059ShownOrLogged)
 
     ActionRun shown = run(0x80240017, "5", "Windows Server 2012 R2");
     EXPECT_EQ(1603u, shown.result);
-    EXPECT_EQ((Lines{"4:The UILEVEL is : 5", "4:The SUPPORTDIR is : C:\\sup",
+    const std::string named = "4:caKVILRunVCRedist: KVILMSI64.dll " KVIL_VERSION;
+    EXPECT_EQ((Lines{named, "4:The UILEVEL is : 5", "4:The SUPPORTDIR is : C:\\sup",
                      "4:OS Name : Windows Server 2012 R2", "4:This is Windows 2012 R2",
                      "4:The KB that is run: " + r2}),
               log.lines());
@@ -79,7 +80,7 @@ TEST(RunVCRedist, OnlyAnUpdateThatDoesNotApplyFailsWithMessage2059ShownOrLogged)
     EXPECT_EQ(1603u, logged.result);
     EXPECT_TRUE(logged.boxes.empty());
     const std::string spanish = kvil::loadLocalisedStringForCode(installer, 2059, "1034");
-    EXPECT_EQ((Lines{"4:The UILEVEL is : 3", "4:The SUPPORTDIR is : C:\\sup", "4:OS Name : Windows 8 Pro",
+    EXPECT_EQ((Lines{named, "4:The UILEVEL is : 3", "4:The SUPPORTDIR is : C:\\sup", "4:OS Name : Windows 8 Pro",
                      "4:This is Windows 8", "4:" + spanish + rt}),
               log.lines());
 

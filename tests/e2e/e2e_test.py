@@ -11,7 +11,10 @@ import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "package"))
 import kvildemo  # noqa: E402
-import msistatus  # noqa: E402
+from kvilreport import msistatus  # noqa: E402  (kvildemo puts report/ on the path)
+from kvilreport import cli as kvilreport  # noqa: E402
+from kvilreport import product as report_product  # noqa: E402
+from kvilreport import text as report_text  # noqa: E402
 
 BUILD = pathlib.Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else pathlib.Path("build").resolve()
 EXPORTS = set(kvildemo.EXPORTS)
@@ -22,6 +25,14 @@ FIRST_INSTALL = ["caKVILCheckTEMP", "caKVILSetFirstTimeInstall", "caKVILSystemCh
                  "caKVILResetDisallowedFeatures", "caKVILCheckforMGMTINT", "caKVILWriteInfo",
                  "caKVILHideCancelButton", "caKVILPreInstall", "caKVILPostInstall", "caKVILInstallPNPDrivers",
                  "caKVILRunVCRedist", "caKVILFinalize"]
+# What the report reads of the default profile's qualification: each
+# feature's reason, from the DLL's own lines (an empty list: selectable).
+FEATURE_REASONS = {
+    "RmtMgmt": ["Either WinRM is not detected or HTTPS Listener is not enabled.SSA should not be installed in "
+                "typical mode"],
+    "SNMP": [report_product.UNEXPLAINED],   # raised by the prerequisite checker's code, without a line
+    "iVIRK": ["This is not a 12g server, do not enable ivirk12g for installation"],
+}
 # The actions of a repair or a change of the installed product (silent).
 MAINTENANCE = ["caKVILCheckTEMP", "caKVILSetFirstTimeInstall", "caKVILSystemCheck", "caKVILCTCheck",
                "caKVILOldNodeCheck", "caKVILOldStationCheck", "caKVILWriteInfo", "caKVILHideCancelButton",
@@ -116,6 +127,14 @@ class DemoPackage(unittest.TestCase):
         self.assertNotIn("iVIRK", self.installed())
         self.assertIn("KVSS", self.installed())
         self.assertEqual(run.boxes(), [])
+        # The report on the live log: every feature's reason, the support
+        # verdict and the DLL's build are read.
+        found = report_product.findings(kvilreport.read(run.log_path))
+        self.assertEqual({row.name: row.why for row in found.mine.features},
+                         {feature: FEATURE_REASONS.get(feature, []) for feature in report_product.FEATURES})
+        self.assertIn('  Support verdict: supported model ("This is supported system."; CP_SUPPORTEDSYSTEM = 1)',
+                      report_text.machine_section(kvilreport.read(run.log_path), []))
+        self.assertEqual(found.mine.dll_versions, [((BUILD / "kvil-version.txt").read_text().strip(), ["this run"])])
 
         change = self.machine.msiexec("change", "/i", package, "REMOVE=KVSS", "/qn")
         self.assertRun(change, 0, MAINTENANCE)

@@ -1,7 +1,6 @@
-"""What scripts/release.sh ships: the report tool's modules, found from its
-imports; the DLL, what it imports and its size; and signing with
-scripts/sign-dll.sh (the step scripts/release.sh signs with) under a throwaway
-certificate made here: a signature that verifies against the certificate's
+"""What scripts/release.sh ships: the DLL, what it imports and its size;
+and signing with scripts/sign-dll.sh (the step scripts/release.sh signs
+with) under a throwaway certificate made here: a signature that verifies against the certificate's
 chain and a DLL that still loads and runs under Wine; a certificate the script
 cannot use refused with a clear error and no signed file.
 
@@ -79,41 +78,6 @@ def sign(pfx, out, password=None, roots=None):
 
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
-
-
-def local_modules(script):
-    listed = run(sys.executable, ROOT / "scripts" / "local-modules.py", script)
-    assert listed.returncode == 0, listed.stderr
-    return [pathlib.Path(line).name for line in listed.stdout.splitlines()]
-
-
-class ReportModules(unittest.TestCase):
-    def test_report_tool_ships_every_module_it_imports(self):
-        with tempfile.TemporaryDirectory() as folder:
-            folder = pathlib.Path(folder)
-            files = {
-                "tool.py": "import sys, json\nimport first\nfrom second import thing\n",
-                "first.py": "def later():\n    import third\n",  # an import inside a function
-                "second.py": "from . import fourth\nthing = 1\n",
-                "third.py": "import first\n",  # imported twice, listed once
-                "fourth.py": "",
-                "rules/__init__.py": "from rules import table\n",
-                "rules/table.py": "",
-                "unused.py": "import tool\n",  # not imported by the tool
-                "json.py": "",  # a module of the folder shadows the standard one, as Python does
-            }
-            files["second.py"] += "import rules\n"
-            for name, text in files.items():
-                (folder / name).parent.mkdir(exist_ok=True)
-                (folder / name).write_text(text)
-            listed = local_modules(folder / "tool.py")
-            self.assertEqual(listed[0], "tool.py")
-            self.assertEqual(sorted(listed), ["first.py", "fourth.py", "json.py", "rules", "second.py",
-                                              "third.py", "tool.py"])
-        # The real tool: itself first, then its modules, all in package/.
-        shipped = local_modules(ROOT / "package" / "kvilreport.py")
-        self.assertEqual(shipped[0], "kvilreport.py")
-        self.assertIn("msistatus.py", shipped)
 
 
 class BuildNumber(unittest.TestCase):

@@ -1,4 +1,4 @@
-"""The report from an installation's verbose log (package/kvilreport.py), on
+"""The report from an installation's verbose log (report/kvilreport), on
 logs of real demo runs under Wine and on excerpts in Windows' format, plus the
 demo's listing of what a run left. Plain Python: no Wine needed.
 
@@ -14,10 +14,13 @@ import subprocess
 import sys
 import unittest
 
-PACKAGE = pathlib.Path(__file__).resolve().parents[2] / "package"
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 LOGS = pathlib.Path(__file__).resolve().parent / "logs"
-sys.path.insert(0, str(PACKAGE))
-import kvilreport  # noqa: E402
+sys.path[:0] = [str(ROOT / "report"), str(ROOT / "package")]
+from kvilreport import cli, product  # noqa: E402
+from kvilreport import findings as report_findings  # noqa: E402
+from kvilreport import reading as report_reading  # noqa: E402
+from kvilreport import text as report_text  # noqa: E402
 
 # Wine's Japanese engine lines: an action's start and its end.
 JAPANESE = ("アクション開始 7:42:41: caKVILSystemCheck。\r\n"
@@ -27,7 +30,7 @@ STOPS = {"StopOlderSystem": "This server model is no longer supported by Orvessa
 
 
 def report(name, **options):
-    return kvilreport.report(kvilreport.read(LOGS / name), **options)
+    return report_text.report(cli.read(LOGS / name), **options)
 
 
 # Each log, how the report is asked for, and lines it must hold as a person reads them.
@@ -35,7 +38,7 @@ CASES = [
     ("wine-install-success.log", {"exit_status": 0}, [
         "Product: Orvessa Server Administrator 9.1.0; run: install",
         "  System identifier: 08FC (from the firmware tables)",
-        "  Windows: VersionNT 603, build 9600, server",
+        "  Windows: VersionNT 603, build 9600 (Windows 8.1 / Server 2012 R2 or later), server",
         '  Support verdict: supported model ("This is supported system."; CP_SUPPORTEDSYSTEM = 1)',
         "  IWS      selectable -> installed",
         "  iVIRK    hidden: This is not a 12g server, do not enable ivirk12g for installation -> left as it was",
@@ -176,7 +179,7 @@ CASES = [
         "  immediate: SetSupportDir 1, ExtractSupportFiles 1, caKVILCheckTEMP 1, caKVILSetFirstTimeInstall 0 FAILED",
         "  at the end of the run: RemoveSupportFilesOnFailure 1",
         "Outcome: FAILED in caKVILSetFirstTimeInstall before the installation script",
-        "  " + kvilreport.FAILURE_MEANINGS["caKVILSetFirstTimeInstall"].format(version="9.0.0"),
+        "  " + product.FAILURE_MEANINGS["caKVILSetFirstTimeInstall"].format(version="9.0.0"),
         "  Rolled back: nothing to roll back (it failed before the installation script ran)",
     ]),
     ("windows-progress-failure.log", {}, [
@@ -216,7 +219,7 @@ def genuine(name, replace=(), cut_after=None, then=""):
     if cut_after:
         start = text.rindex(cut_after)
         text = text[:text.index("\n", start) + 1] + then
-    return kvilreport.Log(text)
+    return cli.parse(text)
 
 
 class Report(unittest.TestCase):
@@ -233,7 +236,7 @@ class Report(unittest.TestCase):
                     self.assertFalse([line for line in lines if word in line])
 
     def test_a_failure_in_a_genuine_log_changed_to_fail(self):
-        prereq = kvilreport.FAILURE_MEANINGS["caKVILPreReqCheckNode"]
+        prereq = product.FAILURE_MEANINGS["caKVILPreReqCheckNode"]
         for what, log, expected in [
             # The progress text of the failing action is among its last lines.
             # Wine ends the open actions with 0 when one fails.
@@ -257,7 +260,7 @@ class Report(unittest.TestCase):
               "  RmtMgmt  not published: Either WinRM is not detected or HTTPS Listener is not enabled.SSA should "
               "not be installed in typical mode -> nothing done (the installation failed before its script ran)"]),
         ]:
-            lines = kvilreport.report(log, exit_status=67)
+            lines = report_text.report(log, exit_status=67)
             for line in expected:
                 with self.subTest(what, line=line):
                     self.assertIn(line, lines)
@@ -273,11 +276,11 @@ class Report(unittest.TestCase):
              "(Prereqcheck: The server has Windows 2019 OS.; This is 14g server)"),
             ("This is not a 12g server, do not enable ivirk12g for installation", "none in the log"),
         ]:
-            log = kvilreport.Log(f"Action start 1:00:00: caKVILPreReqCheckNode.\n{said}\n")
+            log = cli.parse(f"Action start 1:00:00: caKVILPreReqCheckNode.\n{said}\n")
             with self.subTest(said=said):
                 self.assertIn("  Windows release and server flags: " + (
                     shown if shown == "none in the log" else "none in the log " + shown),
-                    kvilreport.machine_section(log, []))
+                    report_text.machine_section(log, []))
 
     def test_kind_of_run_and_cancel(self):
         for properties, kind in [
@@ -287,16 +290,16 @@ class Report(unittest.TestCase):
                                                                  "change (maintenance)"),
             ({"CP_DOINGMAJORUPGRADE": "YES"}, "install (major upgrade)"), ({"ACTION": "ADMIN"}, "admin"),
         ]:
-            log = kvilreport.Log("".join(f"Property(S): {k} = {v}\n" for k, v in {"ACTION": "INSTALL",
+            log = cli.parse("".join(f"Property(S): {k} = {v}\n" for k, v in {"ACTION": "INSTALL",
                                                                                 **properties}.items()))
             with self.subTest(properties=properties):
-                self.assertEqual(kvilreport.run_kind(log), kind)
+                self.assertEqual(report_findings.run_kind(log), kind)
         dialog = "Action start 1:00:00: INSTALL.\nAction start 1:00:00: WelcomeDlg.\n" \
                  "Action ended 1:00:01: WelcomeDlg. Return value 2.\nAction ended 1:00:01: INSTALL. Return value 2.\n"
         for text, status, expected in [(dialog, None, ("cancelled", "WelcomeDlg")),
                                        ("Action start 1:00:00: INSTALL.\n", 1602, ("cancelled", None)),
                                        ("Action start 1:00:00: INSTALL.\n", 1603, ("unknown", None))]:
-            outcome, run = kvilreport.outcome_of(kvilreport.Log(text), status)
+            outcome, run = report_findings.outcome_of(cli.parse(text), status)
             with self.subTest(text=text, status=status):
                 self.assertEqual((outcome, run and run.name), expected)
 
@@ -322,7 +325,7 @@ class Report(unittest.TestCase):
                                     "  caKVILPreInstall was installing the feature KVSS when the log ends",
                                     "    KVIL64: running  of C:\\Program Files\\tempini\\sa.ini"]),
         ]:
-            lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(raw)))
+            lines = report_text.report(cli.parse(raw))
             for line in expected:
                 with self.subTest(log=name, line=line):
                     self.assertIn(line, lines)
@@ -341,11 +344,11 @@ class Report(unittest.TestCase):
         for pattern, replacement in german:
             text = re.sub(pattern, replacement, text, flags=re.M)
         # The words come from the log itself: the same report as in English.
-        self.assertEqual(kvilreport.report(kvilreport.Log(*kvilreport.decode(text.encode("cp1252")))),
-                         kvilreport.report(kvilreport.Log(english)))
+        self.assertEqual(report_text.report(cli.parse(text.encode("cp1252"))),
+                         report_text.report(cli.parse(english)))
         # Without the outermost action's start there is nothing to learn them from.
         text = "\n".join(line for line in text.splitlines() if "INSTALL." not in line)
-        lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(text.encode("cp1252"))))
+        lines = report_text.report(cli.parse(text.encode("cp1252")))
         for line in [
             "Product: Orvessa Server Administrator 9.1.0; run: install",
             "The engine's lines are in a language this report does not read (such as \"Aktion 7:35:35: "
@@ -373,7 +376,7 @@ class Report(unittest.TestCase):
             rubbish.append(bytes(b if random.random() > 0.01 else random.randrange(256) for b in raw))
         for raw in rubbish:
             with self.subTest(start=raw[:40], size=len(raw)):
-                lines = kvilreport.report(kvilreport.Log(*kvilreport.decode(raw)), exit_status=67, journal=[])
+                lines = report_text.report(cli.parse(raw), exit_status=67, journal=[])
                 self.assertTrue(any(line.startswith("Outcome: ") for line in lines))
 
     def test_reads_each_way_a_log_is_stored(self):
@@ -393,15 +396,15 @@ class Report(unittest.TestCase):
              "ANSI text (code page 1252)"),
         ]:
             with self.subTest(how=how, start=raw[:4]):
-                self.assertEqual(kvilreport.decode(raw), (expected, how))
+                self.assertEqual(report_reading.decode(raw), (expected, how))
 
     def test_a_japanese_log_cut_inside_a_character(self):
         raw = JAPANESE.encode("cp932")
-        text, how = kvilreport.decode(raw[:-3])  # "。" and half of "了"
+        text, how = report_reading.decode(raw[:-3])  # "。" and half of "了"
         self.assertEqual((text, how), (JAPANESE[:-2], "ANSI text (code page 932)"))
 
     def test_failure_values_of_each_engine(self):
-        wine, windows = kvilreport.Log("Action ended 1:00:00: X. Return value 0."), kvilreport.Log(
+        wine, windows = cli.parse("Action ended 1:00:00: X. Return value 0."), cli.parse(
             "MSI (s) (3C:40) [10:21:04:473]: Doing action: X")
         for log, value, failed in [(wine, 0, True), (wine, 1, False), (windows, 3, True), (windows, 0, False),
                                    (windows, 1, False), (windows, 2, False)]:
@@ -409,7 +412,6 @@ class Report(unittest.TestCase):
                 self.assertEqual(log.failure(value), failed)
 
     def test_command_line(self):
-        script = PACKAGE / "kvilreport.py"
         for args, status, output in [
             ([LOGS / "wine-failed-rolled-back.log", "--exit-status", "67"], 0,
              "  It was installing the feature IWS (phase PreInstall)"),
@@ -423,7 +425,8 @@ class Report(unittest.TestCase):
             ([LOGS / "wine-removal.log", "--journal", LOGS / "no-such.txt"], 2, "kvilreport: cannot read the journal"),
         ]:
             with self.subTest(args=[pathlib.Path(a).name for a in args]):
-                run = subprocess.run([sys.executable, script, *args], capture_output=True, text=True)
+                run = subprocess.run([sys.executable, "-m", "kvilreport", *args], capture_output=True, text=True,
+                                     cwd=ROOT / "report")
                 self.assertEqual(run.returncode, status, run.stderr)
                 self.assertIn(output, run.stdout + run.stderr)
 

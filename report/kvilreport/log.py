@@ -4,13 +4,14 @@ installation script, in its rollback, at the end of a failed run, or in the
 nested removal of the old version inside a major upgrade), the properties,
 the features' states, the closing status, and whether the script was rolled
 back. Keeps no line of the log but what an action wrote last and the
-product's qualification lines."""
+lines a product layer asks for. Knows no product: a layer (Layer) tells it
+what it needs of one."""
 import re
 
-from report_events import (ActionAnnounced, ActionEnded, ActionStarted, ActionText, CommandLine,
-                           CustomActionError, EngineLines, FeatureState, LoggingStarted, ProductLine, ProductNamed,
-                           PropertyChanged, PropertyListed, RolledBackPast, ScriptHeader, ScriptOp, StatusLogged)
-from report_product import FEATURE_WORK, KEPT_LINES, OWN_ACTIONS, PHASES, SCRIPT_ACTIONS
+from .events import (ActionAnnounced, ActionEnded, ActionStarted, ActionText, CommandLine, CustomActionError,
+                     EngineLines, FeatureState, LoggingStarted, LoggingStopped, MaintenanceMode, ProductLine,
+                     ProductNamed, PropertyChanged, PropertyListed, RolledBackPast, ScriptHeader, ScriptOp,
+                     StatusLogged)
 
 SCRIPT_RUNNERS = {"InstallFinalize", "InstallExecute", "InstallExecuteAgain"}
 STANDARD_ACTIONS = set("""
@@ -33,15 +34,31 @@ MsiInstallDRM MsiRemoveDRM MsiProcessDrivers
 ENGINE_STEPS = {"GenerateScript", "RollbackCleanup", "Rollback", "CommitCleanup"}
 ROLLBACK_TYPE = 0x100   # the custom action type bits of a rollback action
 COMMIT_TYPE = 0x200     # and of a commit action
+TOP_ACTIONS = {"INSTALL", "ADMIN", "ADVERTISE"}   # the outermost action of a run
 UPGRADE = "RemoveExistingProducts"   # runs the old version's removal as a nested run
 LAST_LINES = 40   # an action's last lines that the report keeps
-KEPT_AT_MOST = 10000   # the product's qualification lines kept (the last ones)
+KEPT_AT_MOST = 10000   # the lines kept for a product layer (the last ones)
+
+
+class Layer:
+    """What a product layer tells the log model of its product. This one
+    knows none: no action is the product's, no line is kept."""
+    own_prefix = None            # the start of the names of the product's own custom actions
+    script_actions = frozenset()  # its actions that run in the installation script
+    kept_lines = None            # a pattern of the lines the log keeps (Log.found)
+    noted_lines = None           # a pattern of the lines each action's run keeps (ActionRun.noted)
+
+    def owns(self, name):
+        return bool(self.own_prefix) and name.startswith(self.own_prefix)
+
+
+NO_PRODUCT = Layer()
 
 
 class ActionRun:
     """One run of an action as the log shows it."""
 
-    def __init__(self, name, phase, parent):
+    def __init__(self, name, phase, parent, noting=None):
         self.name = name
         self.phase = phase        # immediate, scheduled, script, rollback or end (of a failed run)
         self.parent = parent
@@ -50,7 +67,8 @@ class ActionRun:
         self.error_code = None    # Windows' "returned actual error code"
         self.lines = []           # what the action itself wrote (its last lines)
         self.said = []            # the engine's messages during the action (a stop's text)
-        self.work = []            # (Installing or Uninstalling, feature) of the command phases
+        self.noted = []           # every line it wrote that matches noting (a layer's pattern)
+        self._noting = noting
         self.wrote_own = False    # the action wrote a line that is no message of the engine
         self.dialog = False       # a dialog of the user-interface sequence, not an action
         self.not_found = False    # Wine looked for it among the actions and found none (a dialog)
@@ -68,18 +86,20 @@ class ActionRun:
             self.said.append(line)
         else:
             self.wrote_own = True
-            if m := FEATURE_WORK.match(line):
-                self.work.append(m.groups())
+            if self._noting and self._noting.match(line):
+                self.noted.append(line)
             elif line.endswith(f"Action not found: {self.name}"):
                 self.not_found = True
 
 
 class Log:
     """An installer log, read into action runs, properties and features.
-    source: the log's text or its lines (an iterable, read once)."""
+    source: the log's text or its lines (an iterable, read once); layer:
+    what a product layer needs of the log (a Layer)."""
 
-    def __init__(self, source, encoding=""):
+    def __init__(self, source, encoding="", layer=NO_PRODUCT):
         self.encoding = encoding
+        self.layer = layer
         reader = self._reader = EngineLines(source.splitlines() if isinstance(source, str) else source)
         events = reader.events()
         self.runs_in_log = 1      # a log written with /l*v+ holds several: this is the last
@@ -103,8 +123,17 @@ class Log:
         self.top = None           # the outermost action (INSTALL)
         self.open_at_end = []     # actions the log never ends
         self.rolled_back = False
+        self.script_started = False   # the installation script's first operation ran (Windows' Header)
+        self.rollback_script = False  # a rollback script ran (Windows' Header with ScriptType=2)
+        self.undid = False            # and held an operation that undoes something
+        self.closed = False       # a whole closing line with its status
+        self.logging_stopped = False  # "=== Logging stopped": Windows wrote the log to its end
+        self.maintenance = False  # the product was installed already (the engine entered maintenance mode)
+        self.property_list = False    # the log holds the server's property list
+        self.engine_run = None    # the engine's own outermost action that ended (INSTALL), for a cut log
         self.upgrade = False      # the run removed an old version (a major upgrade)
-        self.kept = []            # the product's qualification lines
+        self.kept = []            # the lines the layer keeps
+        self.recorded = set()     # rollback and commit actions the script recorded
 
     def _parse(self, reader, events):
         """Reads the events of one run; True when another run follows (its
@@ -130,13 +159,13 @@ class Log:
             if kind is ScriptOp:
                 if event.op == "other":
                     if script == 2 and not self._nested(stack):
-                        self.rolled_back = True
+                        self.rolled_back = self.undid = True
                     continue
                 current = self._script_op(event, stack, current, 2 if rollback else script)
             elif kind is ActionText:
                 if current:
                     current.write(event.text)
-                if KEPT_LINES.match(event.text):
+                if self.layer.kept_lines and self.layer.kept_lines.match(event.text):
                     self.kept.append(event.text)
                     if len(self.kept) > 2 * KEPT_AT_MOST:
                         del self.kept[:-KEPT_AT_MOST]
@@ -145,7 +174,8 @@ class Log:
                 if name in ENGINE_STEPS:
                     continue
                 run = ActionRun(name, self._after_failure(name, seen) if rollback else
-                                "end" if finished and not stack else "immediate", stack[-1] if stack else None)
+                                "end" if finished and not stack else "immediate", stack[-1] if stack else None,
+                                self.layer.noted_lines)
                 if not rollback:
                     seen.add(name)
                 if run.parent and (run.parent.name in SCRIPT_RUNNERS or run.parent.phase == "script"):
@@ -166,6 +196,8 @@ class Log:
                             self._script_stopped(ended)
                         if ended.name == UPGRADE:
                             nested_thread = None
+                        if ended.name in TOP_ACTIONS and not ended.nested:
+                            self.engine_run = ended
                         # Wine ends the outermost action of a failed run first
                         # and then logs its rollback as actions of their own.
                         if depth == 0:
@@ -179,16 +211,25 @@ class Log:
             elif kind is ScriptHeader:
                 if not self._nested(stack):
                     script = event.script_type
+                    if script == 1:
+                        self.script_started = True
                     if script == 2:
                         rollback, current = True, None
+                        self.rolled_back = self.rollback_script = True
             elif kind is RolledBackPast:
                 # Windows names each action it rolls back past; an action runs
                 # only where a rollback operation follows.
                 rollback = self.rolled_back = True
                 current = None
+            elif kind is LoggingStopped:
+                self.logging_stopped = True
+            elif kind is MaintenanceMode:
+                if outer(event.thread):
+                    self.maintenance = True
             elif kind is PropertyListed:
                 if event.side == "S":
                     server[event.name] = event.value
+                    self.property_list = True
                 elif event.side == "C":
                     client[event.name] = event.value
             elif kind is PropertyChanged:
@@ -212,6 +253,7 @@ class Log:
                     self.status = event.status
                     if event.closing:
                         self.closing_verb = event.verb
+                        self.closed = True
             elif kind is ProductNamed:
                 if outer(event.thread):
                     product_named = product_named or event.name
@@ -244,11 +286,14 @@ class Log:
             # A dialog the user closed with Cancel ends with 2 (Wine logs no
             # "Dialog created" for it).
             if run.value == 2 and run.children == 0 and run.name not in STANDARD_ACTIONS \
-                    and not run.name.startswith(OWN_ACTIONS):
+                    and not self.layer.owns(run.name):
                 run.dialog = True
-        in_script = {r.name for r in self.runs if r.phase in ("script", "rollback")}
+        in_script = {r.name for r in self.runs if r.phase in ("script", "rollback")} | self.recorded
         for run in self.runs:
-            if run.phase == "immediate" and (run.name in SCRIPT_ACTIONS or run.name in in_script):
+            # Scheduling runs nothing of the action: one that wrote its own
+            # lines or failed ran where it stands.
+            if run.phase == "immediate" and not run.wrote_own and not self.failed(run) and (
+                    run.name in self.layer.script_actions or run.name in in_script):
                 run.phase = "scheduled"
         self.rolled_back = self.rolled_back or any(r.phase == "rollback" and not r.nested for r in self.runs)
         return False
@@ -275,10 +320,12 @@ class Log:
                 return current
             return self._script_run(event.action, stack, False)
         rollback_type = bool(event.action_type & ROLLBACK_TYPE)
-        if event.op == "CustomActionSchedule" and rollback_type:
-            # The script only records a rollback action here.
+        if event.op == "CustomActionSchedule" and event.action_type & (ROLLBACK_TYPE | COMMIT_TYPE):
+            # The script only records a rollback or commit action here: it
+            # runs in the rollback, or once the script has succeeded.
             if current and current.name == event.action and not current.wrote_own:
                 self._drop(current)
+            self.recorded.add(event.action)
             return None
         if current is None or current.name != event.action or current.value is not None:
             current = self._script_run(event.action, stack, event.op == "CustomActionRollback" or script == 2)
@@ -302,7 +349,7 @@ class Log:
                     run.dialog = True
                     break
         elif (running := current if current and current.value is None else None) and \
-                running.name.startswith(OWN_ACTIONS) and not name.startswith(OWN_ACTIONS) and \
+                self.layer.owns(running.name) and not self.layer.owns(name) and \
                 name not in STANDARD_ACTIONS and not event.followed_by_start:
             # A product action's progress text: the vendor library
             # announces it as an action of another name.
@@ -329,7 +376,8 @@ class Log:
             script_runs[-1].failed_in_script = True
 
     def _script_run(self, name, stack, rollback):
-        run = ActionRun(name, "rollback" if rollback else "script", stack[-1] if stack else None)
+        run = ActionRun(name, "rollback" if rollback else "script", stack[-1] if stack else None,
+                        self.layer.noted_lines)
         self.runs.append(run)
         return run
 
@@ -356,17 +404,13 @@ class Log:
             run.value is not None and self.failure(run.value)))
 
     def found(self, pattern):
-        """The product's qualification lines that match pattern, in order."""
+        """The kept lines that match pattern, in order."""
         return [line for line in self.kept if re.fullmatch(pattern, line)]
 
     def custom_runs(self):
         return [r for r in self.runs if r.name not in STANDARD_ACTIONS and r.name not in ENGINE_STEPS
                 and not r.dialog]
 
-    def command_runs(self):
-        """The command phases that ran, in the installation script or its rollback."""
-        return [r for r in self.runs if r.name in PHASES and r.phase in ("script", "rollback")]
-
     def script_ran(self):
         """Whether the run's own installation script ran (not the old version's)."""
-        return any(r.phase == "script" and not r.nested for r in self.runs)
+        return self.script_started or any(r.phase == "script" and not r.nested for r in self.runs)

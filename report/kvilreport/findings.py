@@ -1,21 +1,20 @@
 """Findings about a run, plain functions over a Log: what kind of run it was,
 how it ended and in which step, whether the script was rolled back, the exit
-status, whether a restart was asked for, whether the log is cut short; and,
-for this product's logs, what the run did with each feature. The text and
-the JSON renderings are both made from these findings."""
-import re
-from dataclasses import dataclass, field
+status, whether a restart was asked for, whether the log is cut short. They
+hold for any product; a product layer adds its own (Findings.mine). The text
+and the JSON renderings are both made from these findings."""
+from dataclasses import dataclass
 
-from msistatus import windows_status
-from report_log import STANDARD_ACTIONS, UPGRADE
-from report_product import (CONSOLE_ONLY, DISPOSITIONS, FEATURES, OWN_ACTIONS, PHASES, REASONS, STATUS,
-                            UNEXPLAINED)
+from .log import SCRIPT_RUNNERS, STANDARD_ACTIONS, UPGRADE
+from .msistatus import windows_status
 
 SUCCESS = (0, 3010, 1641)
 # The words of the closing line for each kind of run it names.
 CLOSING_KINDS = {"installed": "install", "reconfigured": "change", "removed": "removal"}
 # How the first line of the text report names each kind.
-KIND_WORDS = {"major upgrade": "install (major upgrade)", "change": "change (maintenance)", "administrative": "admin"}
+KIND_WORDS = {"major upgrade": "install (major upgrade)", "administrative": "admin"}
+# The properties that make a maintenance run a change (features added or removed).
+CHANGES = ("ADDLOCAL", "ADDSOURCE", "ADDDEFAULT", "REMOVE", "ADVERTISE")
 # Where the failing step was, as the JSON names it.
 BEFORE_SCRIPT, SCRIPT, OLD_REMOVAL, ROLLBACK, COMMIT = (
     "before the script", "script", "old version's removal", "rollback", "commit")
@@ -43,11 +42,25 @@ def kind_of(log):
         return "removal"
     if p.get("REINSTALL"):
         return "repair"
-    if p.get("Installed"):
+    if maintenance(log):
         return "change"
     if upgrading(log) or p.get("CP_DOINGMAJORUPGRADE", "").upper() == "YES":
         return "major upgrade"
     return "install"
+
+
+def maintenance(log):
+    """Whether the product was installed already: the engine entered
+    maintenance mode, or Installed or ProductState 5 (installed) is set."""
+    p = log.properties or log.command_line
+    return log.maintenance or bool(p.get("Installed")) or p.get("ProductState") == "5"
+
+
+def change_or_repair(log):
+    """Whether the log cannot tell a change from a repair: no REINSTALL, and
+    neither a whole property list nor a feature being added or removed."""
+    p = log.properties or log.command_line
+    return not p.get("REINSTALL") and not log.property_list and not any(p.get(name) for name in CHANGES)
 
 
 def upgrading(log):
@@ -64,6 +77,8 @@ def run_kind(log):
         return "removal by an upgrade"
     if kind is None:
         return log.top.name.lower() if log.top and not p else ""
+    if kind == "change":
+        return "change or repair (maintenance)" if change_or_repair(log) else "change (maintenance)"
     return KIND_WORDS.get(kind, kind)
 
 
@@ -71,6 +86,10 @@ def outcome_of(log, exit_status=None):
     """(outcome, the run that ended it): outcome is succeeded, failed,
     stopped, cancelled or unknown. exit_status: msiexec's, as Windows gives it."""
     top = log.top
+    if (top is None or top.value is None) and log.engine_run:
+        # The engine's run (the server's INSTALL under the client's
+        # ExecuteAction) ended before the log was cut.
+        top = log.engine_run
     ending = None
     for run in log.runs:
         if run.phase not in ("rollback", "end") and run.children == 0 and log.failed(run):
@@ -88,34 +107,44 @@ def outcome_of(log, exit_status=None):
         if log.status is not None:
             if log.status in SUCCESS:
                 return "succeeded", None
-            return ("stopped" if stopped(ending) else "failed"), ending
+            return ("stopped" if stopped(ending, log) else "failed"), ending
         if ending and (log.engine == "Windows" or ending.name not in STANDARD_ACTIONS):
             # Cut short after a failure: the failure is in the log. (Wine
             # ends a standard action that had nothing to do with 0 too.)
-            return ("stopped" if stopped(ending) else "failed"), ending
+            return ("stopped" if stopped(ending, log) else "failed"), ending
         return "unknown", ending
     if top.value == 1:
         return "succeeded", None
-    if stopped(ending):
+    if stopped(ending, log):
         return "stopped", ending
     return "failed", ending
 
 
-def stopped(run):
+def stopped(run, log):
     """Whether the failing run is a stop: LaunchConditions, or an action of
-    the package that writes nothing but its message (a stop message, type 19)."""
-    return bool(run) and not run.nested and run.phase in ("immediate", "scheduled") and (
-        run.name == "LaunchConditions" or (
-            run.name not in STANDARD_ACTIONS and not run.name.startswith(OWN_ACTIONS) and not run.wrote_own))
+    the package that writes nothing but its message (a stop message, type
+    19). Windows logs the message; Wine does not, so there any action of
+    the package that writes nothing is taken for one."""
+    if not run or run.nested or run.phase not in ("immediate", "scheduled"):
+        return False
+    if run.name == "LaunchConditions":
+        return True
+    if run.name in STANDARD_ACTIONS or log.layer.owns(run.name) or run.wrote_own:
+        return False
+    return bool(run.said) or log.engine == "Wine"
 
 
-def failed_in(run):
+def failed_in(run, log):
     """Where the failing step was: before the script, in the script, in the
     old version's removal, in the rollback or a commit action."""
     if run is None:
         return None
     if run.nested or run.name == UPGRADE:
         return OLD_REMOVAL
+    if run.name in SCRIPT_RUNNERS and log.script_started:
+        # The script failed at an operation of its own (Error 1925 right
+        # after its first operations), in no action of the package.
+        return SCRIPT
     if run.phase == "script":
         return COMMIT if run.commit else SCRIPT
     if run.phase == "rollback":
@@ -137,10 +166,21 @@ def unread(log):
     return log.language is None and log.unread_line is not None
 
 
+def ended(log):
+    """Whether the log shows the run's end: a status, or the end of its
+    outermost action or of the engine's own run."""
+    return log.status is not None or (log.top is not None and log.top.value is not None) or \
+        log.engine_run is not None
+
+
 def cut(log):
-    """Whether the log ends before the run did: its outermost action never
-    ends and no closing status follows."""
-    return log.status is None and (log.top is None or log.top.value is None)
+    """Whether the log ends before its last line was written, whether or not
+    the run had ended: Windows ends a log with its closing line (with the
+    status) or "=== Logging stopped"; Wine's ends with the outermost action
+    and the actions that follow it (the end of a failed or cancelled run)."""
+    if log.engine == "Windows":
+        return not (log.closed or log.logging_stopped)
+    return log.top is None or log.top.value is None or bool(log.open_at_end)
 
 
 def rolled_back(log, outcome):
@@ -151,7 +191,7 @@ def rolled_back(log, outcome):
     if outcome == "succeeded":
         return False
     if outcome in ("failed", "cancelled", "stopped"):
-        if cut(log) and log.script_ran():
+        if not ended(log) and log.script_ran():
             return None
         return False
     return None
@@ -171,7 +211,7 @@ def restart(log, status, outcome):
         return False, "not asked for (REBOOT = ReallySuppress: no restart, whatever an action asked)"
     if p.get("CP_KVREBOOT", "").upper() == "YES":
         return True, "asked for (CP_KVREBOOT = YES: the installation information writer decided on a restart)"
-    if cut(log) and status is None:
+    if not ended(log) and status is None:
         return None, "not known (the log ends before the run did)"
     if reboot == "FORCE":
         if outcome == "failed":
@@ -199,14 +239,6 @@ def removal_failure(log):
 
 
 @dataclass
-class FeatureRow:
-    name: str
-    disposition: str      # as the qualification published it, in words
-    why: list             # the qualification's lines that explain it
-    action: str           # what the run did with it
-
-
-@dataclass
 class Findings:
     """What the log tells of a run, for the text and the JSON alike."""
     product: str
@@ -222,10 +254,10 @@ class Findings:
     restart_why: str
     stop_message: str
     stop_message_from_package: bool
-    cut: bool
-    own: bool             # the log holds this product's actions
+    cut: bool             # the log ends before its last line was written
+    ended: bool           # the log shows the run's end (a status, or its outermost action's end)
     empty: bool           # no action, status or property at all (no installer's log, or cut before)
-    features: list = field(default_factory=list)
+    mine: object = None   # what a product layer found
 
 
 def findings(log, exit_status=None, stop_messages=None):
@@ -253,104 +285,11 @@ def findings(log, exit_status=None, stop_messages=None):
     action = failing_run.name if failing_run else None
     if failing_run and failing_run.nested:
         action = UPGRADE
-    own = any(r.name.startswith(OWN_ACTIONS) for r in log.runs)
     return Findings(
         product=log.product, kind=kind_of(log), outcome=None if outcome == "unknown" else outcome,
-        failing=run, failed_action=action, failed_in=failed_in(failing_run),
+        failing=run, failed_action=action, failed_in=failed_in(failing_run, log),
         rolled_back=rolled_back(log, "unknown" if unread(log) else outcome),
         exit_status=status, exit_source=source,
         restart=asked, restart_why=why, stop_message=message, stop_message_from_package=from_package,
-        cut=cut(log), own=own, empty=log.top is None and log.status is None and not log.properties,
-        features=feature_rows(log, outcome) if own else [])
+        cut=cut(log), ended=ended(log), empty=log.top is None and log.status is None and not log.properties)
 
-
-# This product's features.
-
-def reasons(log, feature, status):
-    """The qualification's lines that explain the feature's disposition
-    status ("" when not published: every line about the feature). A line
-    that raises it above its final disposition did not apply (the feature
-    is installed) and is left out; a disposition above 1 that no line
-    reaches is said to be unexplained (the qualification raises some
-    without a line: a missing Version registry value, the prerequisite
-    checker's codes, a major upgrade's lock)."""
-    found, final = {}, int(status) if status in DISPOSITIONS else None
-    for pattern, concerns, value in REASONS + [(re.escape(CONSOLE_ONLY), "not IWS", 3)]:
-        for line in log.found(pattern):
-            key = re.fullmatch(pattern, line).group(1) if concerns is None else concerns
-            if (key == feature or key == "not IWS" and feature != "IWS") and (final is None or value <= final):
-                found.setdefault(line, value)
-    if final is not None and final >= 2 and final not in found.values():
-        return list(found) + [UNEXPLAINED if not found else
-                              f"{UNEXPLAINED} as {DISPOSITIONS[status].split(',')[0]}"]
-    return list(found)
-
-
-def failing_feature(run):
-    """('Installing' or 'Uninstalling', feature) of the last feature the run began."""
-    return run.work[-1] if run.work else None
-
-
-def doing(verb):
-    return "installing" if verb == "Installing" else "removing"
-
-
-def feature_work(log):
-    """{feature: what the command phases did with it} from the runs of the
-    installation script and of its rollback."""
-    work = {}
-    for run in log.command_runs():
-        for verb, feature in run.work:
-            if run.phase == "rollback":
-                if feature not in work:
-                    # The run failed before this feature's turn.
-                    work[feature] = "not reached before the failure (the rollback ran its commands)"
-                elif not work[feature].endswith(("rolled back", ")")):
-                    work[feature] += ", then rolled back"
-            else:
-                work.setdefault(feature, "installed" if verb == "Installing" else "removed")
-        if failing_feature(run) and (log.failed(run) or run in log.open_at_end):
-            verb, feature = failing_feature(run)
-            work[feature] = f"{doing(verb)} it failed" if log.failed(run) else f"{doing(verb)} it when the log ends"
-    return work
-
-
-def published(log):
-    return any(s in log.properties for s in STATUS)
-
-
-def feature_rows(log, outcome):
-    """Each feature of the product: its disposition, why, and what the run
-    did with it; [] when none appears in the log."""
-    p = log.properties
-    work = feature_work(log)
-    why_of = {feature: reasons(log, feature, p.get(status, "")) for feature, status in zip(FEATURES, STATUS)}
-    if not published(log) and not work and not set(FEATURES) & set(log.feature_states) and \
-            not any(why_of.values()):
-        return []
-    rows = []
-    for feature, status_property in zip(FEATURES, STATUS):
-        status = p.get(status_property, "")
-        disposition = DISPOSITIONS.get(status, "not published")
-        if feature in log.feature_states:
-            installed, request, action = log.feature_states[feature]
-            final = f"action {action} (was {installed}, request {request})" + (
-                f"; {work[feature]}" if feature in work else "")
-        elif feature in work:
-            final = work[feature]
-        elif outcome == "stopped":
-            final = "nothing done (the installation stopped)"
-        elif outcome in ("cancelled", "failed") and not log.script_ran():
-            final = f"nothing done (the installation {'was cancelled' if outcome == 'cancelled' else 'failed'} " \
-                    "before its script ran)"
-        elif any(r.phase == "script" for r in log.command_runs()):
-            final = "left as it was"
-        else:
-            final = "not known (no command phase in the log)"
-        rows.append(FeatureRow(feature, disposition, why_of[feature], final))
-    return rows
-
-
-def phase_of(run, feature):
-    """The command phase a run gave a feature it was installing or removing."""
-    return PHASES.get(run.name, ("", ""))[feature[0] != "Installing"]

@@ -2,17 +2,21 @@
 the machine as the qualification saw it, each feature's disposition and what
 the run did with it, the command phases, the custom actions in order, what
 the vendor library was asked to run, and the outcome. Each section returns
-its lines and adds what it could not find to missing."""
+its lines and adds what it could not find to missing. It claims only what
+the log shows."""
 import re
 
-from msistatus import describe
-from report_events import LANGUAGES
-from report_findings import (BEFORE_SCRIPT, COMMIT, OLD_REMOVAL, ROLLBACK, doing, failing_feature, findings,
-                             phase_of, published, removal_failure, run_kind, unread)
-from report_product import FAILURE_MEANINGS, FLAGS, PHASES, PRODUCT_TYPES, RELEASES, SYSTEM_ID, SYSTEM_ID_SOURCE, \
-    VERDICTS
+from .events import LANGUAGES
+from .findings import BEFORE_SCRIPT, COMMIT, OLD_REMOVAL, ROLLBACK, removal_failure, run_kind, unread
+from .msistatus import describe
+from .product import (FAILURE_MEANINGS, FLAGS, PHASES, PRODUCT_TYPES, RELEASES, SYSTEM_ID, SYSTEM_ID_SOURCE,
+                      VERDICTS, command_runs, doing, failing_feature, findings, phase_of, published, work_of)
 
 UNREAD = "the engine's lines are in a language this report does not read"
+# The Windows release of a VersionNT. The installer reports 603 (build 9600)
+# on Windows 8.1 and every later release alike.
+WINDOWS_RELEASES = {"600": "Windows Vista / Server 2008", "601": "Windows 7 / Server 2008 R2",
+                    "602": "Windows 8 / Server 2012", "603": "Windows 8.1 / Server 2012 R2 or later"}
 
 
 def engine(log):
@@ -36,7 +40,9 @@ def machine_section(log, missing):
     if "VersionNT" in p:
         kind = PRODUCT_TYPES.get(p.get("MsiNTProductType", ""), "product type not logged")
         build = f", build {p['WindowsBuild']}" if "WindowsBuild" in p else ""
-        lines.append(f"  Windows: VersionNT {p['VersionNT']}{build}, {kind}")
+        release = WINDOWS_RELEASES.get(p["VersionNT"])
+        lines.append(f"  Windows: VersionNT {p['VersionNT']}{build}" + (f" ({release})" if release else "")
+                     + f", {kind}")
     flags = [f"{n}={p[n]}" for n in FLAGS if n in p]
     releases = [line for pattern in RELEASES for line in log.found(pattern)]
     lines.append("  Windows release and server flags: " + (", ".join(flags) or "none in the log")
@@ -56,9 +62,9 @@ def machine_section(log, missing):
 
 def features_section(log, found):
     lines = ["Features (disposition from the qualification, why, and what the run did with each)"]
-    if not found.features:
+    if not found.mine.features:
         return lines + ["  none of the product's features appears in the log"]
-    for row in found.features:
+    for row in found.mine.features:
         lines.append(f"  {row.name:8} {row.disposition}" + (f": {'; '.join(row.why)}" if row.why else "")
                      + f" -> {row.action}")
     if not published(log):
@@ -72,9 +78,9 @@ def last_lines(run):
 
 def phases_section(log):
     lines = ["Command phases by feature"]
-    for run in log.command_runs():
-        installing = [feature for verb, feature in run.work if verb == "Installing"]
-        removing = [feature for verb, feature in run.work if verb == "Uninstalling"]
+    for run in command_runs(log):
+        installing = [feature for verb, feature in work_of(run) if verb == "Installing"]
+        removing = [feature for verb, feature in work_of(run) if verb == "Uninstalling"]
         install, remove = PHASES[run.name]
         rollback = " with the rollback flag" if run.phase == "rollback" else ""
         parts = ([f"{install}{rollback} for {', '.join(installing)}"] if installing else []) + (
@@ -120,8 +126,11 @@ def rolled_back_line(log, found):
     if found.rolled_back:
         rollbacks = [r.name + (f" {r.value}" if r.value is not None else "")
                      for r in log.custom_runs() if r.phase == "rollback" and not r.nested]
-        return "  Rolled back: yes" + (f" ({', '.join(rollbacks)})" if rollbacks else
-                                       " (the rollback script undid the script's operations; no rollback action ran)")
+        if rollbacks:
+            return f"  Rolled back: yes ({', '.join(rollbacks)})"
+        if log.rollback_script and not log.undid:
+            return "  Rolled back: yes, with nothing to undo (the rollback script ran and held no undo operation)"
+        return "  Rolled back: yes (the rollback script undid the script's operations; no rollback action ran)"
     if found.rolled_back is None:
         return f"  Rolled back: not known ({UNREAD if unread(log) else 'the log ends before a rollback would show'})"
     if found.failed_in in (BEFORE_SCRIPT, OLD_REMOVAL) and not log.script_ran():
@@ -195,11 +204,15 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None, found=No
             if feature:
                 lines.append(f"  {run.name} was {doing(feature[0])} the feature {feature[1]} when the log ends")
             lines += last_lines(run)
-    if found.cut and outcome in ("failed", "stopped", "cancelled"):
+    if found.cut and outcome in ("failed", "stopped", "cancelled", "succeeded"):
         last = log.open_at_end[-1].name if log.open_at_end else None
-        lines.append("  The log is cut short: it ends after the failure, before the installation did"
-                     + (f" (inside {last})" if last else ""))
-        missing.append("the end of the installation (the log is cut short)")
+        if found.ended:
+            lines.append("  The log is cut short: the run had ended, but its last lines are missing")
+            missing.append("the log's last lines (it is cut short)")
+        else:
+            lines.append("  The log is cut short: it ends after the failure, before the installation did"
+                         + (f" (inside {last})" if last else ""))
+            missing.append("the end of the installation (the log is cut short)")
     if found.exit_source == "log":
         lines.append(f"  Exit status in the log: {describe(found.exit_status)}")
     elif found.exit_source == "given":
@@ -208,7 +221,19 @@ def outcome_section(log, missing, exit_status=None, stop_messages=None, found=No
         lines.append("  Exit status: not in the log" + (" (Wine's log does not give it)"
                                                         if log.engine == "Wine" else ""))
     lines.append("  Restart: " + found.restart_why)
+    for action, kind in found.mine.misplaced:
+        lines.append(f"  {action} ran before the installation script, outside any rollback: its custom action "
+                     f"type in the package lacks the rollback flag (the kit gives it type {kind})")
     return lines
+
+
+def dll_versions_text(versions):
+    """The file versions that ran, from the line each export writes first."""
+    if not versions:
+        return "version not in the log (its actions wrote no version line)"
+    if len(versions) == 1 and versions[0][1] == ["this run"]:
+        return f"version {versions[0][0]}"
+    return "versions " + ", ".join(f"{version} ({' and '.join(where)})" for version, where in versions)
 
 
 def journal_section(journal):
@@ -270,9 +295,11 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         missing.append("any line of an installer")
     elif not log.line_count:
         lines.append("The log is empty.")
-    elif not found.own:
+    elif not found.mine.own:
         lines.append("This log has no action of KVILMSI64.dll (caKVIL...): it may belong to another product.")
         missing.append("any action of KVILMSI64.dll")
+    if found.mine.own or found.mine.dll_versions:
+        lines.append("KVILMSI64.dll: " + dll_versions_text(found.mine.dll_versions))
     lines.append("")
     lines += machine_section(log, missing)
     lines.append("")
@@ -286,9 +313,9 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         lines += journal_section(journal)
     lines.append("")
     lines += outcome_section(log, missing, exit_status, stop_messages, found)
-    if not log.properties:
-        missing.append("the installer's properties (no property list at the end, no property change: "
-                       "cut short?)")
+    if not log.properties and log.verbose and log.line_count:
+        missing.append("the installer's properties (no property list at the end, no property change"
+                       + (": the log is cut short)" if found.cut else ")"))
     if not log.line_count:
         missing.insert(0, "any line: the log is empty")
     if missing:

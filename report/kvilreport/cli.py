@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """What an installation did, from its Windows Installer log alone: the kind
 of run (install, major upgrade, change, repair, removal), how it ended
 (succeeded, failed, cancelled, stopped by a launch condition) and in which
@@ -10,8 +9,8 @@ disposition and why, and the command phases by feature. Reads logs of
 Windows' installer (ANSI or UTF-16, verbose or not) and of Wine's; several
 logs, or a folder of them, give a fleet summary.
 
-  kvilreport.py LOG [--journal FILE] [--exit-status N] [--json]
-  kvilreport.py LOG LOG... | FOLDER [--json]
+  kvilreport LOG [--journal FILE] [--exit-status N] [--json]
+  kvilreport LOG LOG... | FOLDER [--json]
 
 --journal adds what the simulated vendor library was asked to run (its
 journal file); --exit-status gives msiexec's exit status when the log does not
@@ -22,20 +21,25 @@ import os
 import pathlib
 import sys
 
-import report_fleet
-import report_json
-# The report's parts, also by the names the demo and the tests use.
-from report_findings import findings, outcome_of, run_kind  # noqa: F401
-from report_log import Log
-from report_product import FAILURE_MEANINGS  # noqa: F401
-from report_reading import LogFile, decode  # noqa: F401
-from report_text import machine_section, outcome_section, report  # noqa: F401
+from . import fleet as report_fleet
+from . import json_report as report_json
+from .log import Log
+from .product import LAYER, findings
+from .reading import LogFile, decode
+from .text import report
 
 
 def read(path):
-    """The log at path, read as a stream; OSError when it cannot be read."""
+    """The log at path, read as a stream with this product's layer; OSError
+    when it cannot be read or is no regular file."""
     log_file = LogFile(path)
-    return Log(log_file.lines(), log_file.encoding)
+    return Log(log_file.lines(), log_file.encoding, LAYER)
+
+
+def parse(raw, encoding=""):
+    """A log held in memory (bytes, or text stored as encoding says) read
+    with this product's layer."""
+    return Log(*decode(raw), LAYER) if isinstance(raw, bytes) else Log(raw, encoding, LAYER)
 
 
 def one(args):
@@ -60,7 +64,7 @@ def one(args):
 
 
 def fleet(args):
-    logs = report_fleet.logs_of(args.logs)
+    logs, subfolders = report_fleet.logs_of(args.logs)
     results = []
     for number, (path, why) in enumerate(logs, 1):
         if len(logs) > report_fleet.PROGRESS_AFTER:
@@ -80,12 +84,12 @@ def fleet(args):
               report_fleet.summary_line(path, found), flush=True)
     if not args.json:
         print()
-        print("\n".join(report_fleet.counts(results)))
+        print("\n".join(report_fleet.counts(results, subfolders)))
     return 2 if None in results else 0
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(prog="kvilreport", description=__doc__.split("\n\n")[0])
     parser.add_argument("logs", nargs="+", metavar="LOG",
                         help="an installer log (msiexec /l*v), or several, or a folder of them")
     parser.add_argument("--journal", help="the simulated vendor library's journal file (one log only)")
@@ -98,10 +102,11 @@ def main(argv=None):
     return fleet(args) if several else one(args)
 
 
-if __name__ == "__main__":
+def run():
+    """The command: main() with its exit status."""
     try:
         sys.exit(main())
     except BrokenPipeError:
-        # The reader stopped reading (kvilreport.py logs/ | head): no error of ours.
+        # The reader stopped reading (kvilreport logs/ | head): no error of ours.
         sys.stderr.close()
         sys.exit(0)

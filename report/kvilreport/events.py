@@ -79,20 +79,28 @@ CA_ERROR = re.compile(r"CustomAction (\S*) ?returned actual error code (\d+)")
 CONTINUE_MARKING = "translated to success due to continue marking"
 SCRIPT_HEADER = re.compile(r"ScriptType=(\d+)")
 OP_ACTION = re.compile(r"\((?:Name|Action)=([^,)]*)(?:,ActionType=(\d+))?")
-PRODUCT_INFO = re.compile(r"ProductName=([^,)]*)")
+# The name ends at the next field or at the operation's closing parenthesis:
+# "ProductName=Example App (x64),PackageName=...".
+PRODUCT_INFO = re.compile(r"ProductName=(.*?)(?=,\w+=|\)\s*$)")
 ROLLBACK_OP = re.compile(r"Rollback: (\S+)\s*$")
 PROPERTY = re.compile(r"Property\(([SCN])\): (\w+) = (.*)$")
 PROPERTY_CHANGE = re.compile(r"PROPERTY CHANGE: (Adding|Modifying|Deleting) (\w+) property\..*?"
                              r"(?:(?:Its value is |Its new value: )'(.*)')?\.?$")
 FEATURE_STATE = re.compile(r"Feature: (\w+); Installed: (\w+);\s+Request: (\w+);\s+Action: (\w+)")
 # The closing line: "Windows Installer installed / reconfigured / removed the
-# product. ... success or error status: N." Translated, the number still ends it
-# (in East Asian languages before a full stop of their own, "。").
-CLOSING = re.compile(r"(?:\w+ )?Windows Installer .*[:：]\s*(-?\d+)\s*[.。]?\s*$")
+# product. Product Name: ... success or error status: N." Translated, its words
+# change ("Установщик Windows выполнил установку продукта. ... состоянием:
+# 1603."), but it still names Windows, gives its fields as "label: value."
+# and ends with the number as the last field's value (in East Asian languages
+# before a full stop of their own, "。"). The engine's notes ("Note: 1: 1402 2:
+# ... 3: 2") end in a number too, but not after a full stop.
+CLOSING = re.compile(r".*[.。]\s*[^.。:：]+[:：]\s*(-?\d+)\s*[.。]?\s*$")
+CLOSING_FIELDS = 2   # at least this many "label:" in a closing line
 CLOSING_VERB = re.compile(r"Windows Installer (installed|reconfigured|removed) the product")
 CLOSING_PRODUCT = re.compile(r"Product Name: (.*?)\. Product Version")
 STATUS_LINE = re.compile(r"(?:Installation success or error status|MainEngineThread is returning):? (\d+)")
 PRODUCT_MESSAGE = re.compile(r"Product: (.*?) -- (.*)$")
+MAINTENANCE = "entering maintenance mode"   # "Product registered: entering maintenance mode"
 COMMAND_LINE_PROPERTY = re.compile(r"(\w+)=(\S*)")
 # Lines of the engine's own bookkeeping, not written by an action.
 ENGINE_LINES = r"\d+: .* \d+: |\d+: \S*\s*$|Property\([SCN]\): "
@@ -215,6 +223,18 @@ class LoggingStarted:
 
 
 @dataclass(slots=True)
+class LoggingStopped:
+    """"=== Logging stopped" or "=== Verbose logging stopped": Windows'
+    installer wrote the run's log to its end."""
+
+
+@dataclass(slots=True)
+class MaintenanceMode:
+    """The product is installed: the run is a change, a repair or a removal."""
+    thread: str
+
+
+@dataclass(slots=True)
 class ActionText:
     """A line an action wrote itself."""
     text: str
@@ -306,9 +326,13 @@ class EngineLines:
             if prefix:
                 yield from self._engine_events(line[prefix.end():], prefix[1])
                 return
-        if line.startswith("=== ") and line.startswith(self._run_header):
-            yield LoggingStarted()
-            return
+        if line.startswith("=== "):
+            if line.startswith(self._run_header):
+                yield LoggingStarted()
+                return
+            if line.startswith(("=== Logging stopped", "=== Verbose logging stopped")):
+                yield LoggingStopped()
+                return
         language = self.language or self._language_of(line, following)
         if language:
             if m := language.start.match(line):
@@ -329,7 +353,9 @@ class EngineLines:
             yield RolledBackPast(m[1])
         elif m := CA_ERROR.search(line):
             yield CustomActionError(m[1], int(m[2]), CONTINUE_MARKING in line, line.strip())
-        elif "Windows Installer" in line and (m := CLOSING.match(line)):
+        elif (m := closing(line)) and ("Windows Installer" in line or not self.verbose):
+            # A line an action wrote may name Windows and end with a number:
+            # bare, only a /l* log's closing line is taken in any language.
             yield from self._closing(line, m, "")
         elif m := STATUS_LINE.search(line):
             yield StatusLogged(int(m[1]), "", False, "")
@@ -337,6 +363,9 @@ class EngineLines:
             yield PropertyChanged(m[1], m[2], m[3] or "", "")
         elif m := FEATURE_STATE.search(line):
             yield FeatureState(*m.groups(), "")
+        elif not self.verbose and line.startswith("Product: ") and (m := PRODUCT_MESSAGE.match(line)):
+            # A log that is not verbose writes the engine's messages bare.
+            yield ProductLine(m[1], m[2].strip(), "")
         elif line.startswith(MESSAGE_TYPES) and (m := next(filter(None, (
                 known.product.match(line) for known in ([language] if language else LANGUAGES))), None)):
             yield ProductNamed(m[1], "")
@@ -372,8 +401,10 @@ class EngineLines:
         elif text.startswith("Product: "):
             if m := PRODUCT_MESSAGE.match(text):
                 yield ProductLine(m[1], m[2].strip(), thread)
-        elif "Windows Installer" in text and (m := CLOSING.match(text)):
+        elif (m := closing(text)):
             yield from self._closing(text, m, thread)
+        elif MAINTENANCE in text:
+            yield MaintenanceMode(thread)
         elif text.startswith("MainEngineThread is returning"):
             if m := STATUS_LINE.match(text):
                 yield StatusLogged(int(m[1]), "", False, thread)
@@ -386,3 +417,12 @@ class EngineLines:
         if product := CLOSING_PRODUCT.search(text):
             yield ProductNamed(product[1], thread)
         yield StatusLogged(int(m[1]), verb[1] if verb else "", True, thread)
+
+
+def closing(line):
+    """The match of a closing line in any language, or None. The line
+    announcing a restart ("Windows Installer requires a system restart. ...
+    Reason for Restart: 1.") comes before it and looks alike."""
+    if "Windows" not in line or line.count(":") + line.count("：") < CLOSING_FIELDS or "Reason for Restart" in line:
+        return None
+    return CLOSING.match(line)

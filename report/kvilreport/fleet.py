@@ -5,18 +5,21 @@ import os
 import pathlib
 from collections import Counter
 
-from msistatus import describe
-from report_findings import failing_feature
+from .msistatus import describe
+from .product import failing_feature
 
 PROGRESS_AFTER = 5   # more logs than this: a progress line on standard error
-OUTCOMES = ["succeeded", "failed", "cancelled", "stopped", "not known", "unreadable"]
+NO_LOG = "no installer log"
+OUTCOMES = ["succeeded", "failed", "cancelled", "stopped", "not known", NO_LOG, "unreadable"]
 
 
 def logs_of(paths):
-    """The logs named, as (path, why it cannot be read, or None): a folder
-    stands for every regular file in it (not its subfolders), in name order;
-    a folder that cannot be listed stands for itself, with the reason."""
-    logs = []
+    """(the logs named, the subfolders not read). Each log is (path, why it
+    cannot be read, or None): a folder stands for everything in it but its
+    subfolders, in name order (what is no regular file, such as a FIFO or a
+    link to nothing, is then found unreadable); a folder that cannot be
+    listed stands for itself, with the reason."""
+    logs, subfolders = [], []
     for path in map(pathlib.Path, paths):
         if not os.path.isdir(path):
             logs.append((path, None))
@@ -26,8 +29,9 @@ def logs_of(paths):
         except OSError as error:
             logs.append((path, f"cannot list the folder: {error.strerror or error}"))
             continue
-        logs += [(path / name, None) for name in names if os.path.isfile(path / name)]
-    return logs
+        for name in names:
+            (subfolders if os.path.isdir(path / name) else logs).append((path / name, None))
+    return logs, [path for path, _ in subfolders]
 
 
 def step(found):
@@ -59,14 +63,17 @@ def unreadable_line(source, why):
     return f"{source}: {why}"
 
 
-def counts(results):
-    """The lines that count the logs by outcome and by failing step.
-    results: findings, or None for a log that could not be read."""
-    outcomes = Counter((f.outcome or "not known") if f else "unreadable" for f in results)
+def counts(results, subfolders=()):
+    """The lines that count the logs by outcome and by failing step, and
+    name the subfolders not read. results: findings, or None for a log
+    that could not be read."""
+    outcomes = Counter((NO_LOG if f.empty else f.outcome or "not known") if f else "unreadable" for f in results)
     steps = Counter(step(f) for f in results if f and step(f))
     # The most frequent first; equal counts always in the same order.
     order = sorted(outcomes, key=lambda outcome: (-outcomes[outcome], OUTCOMES.index(outcome)))
     lines = [f"{len(results)} log{'' if len(results) == 1 else 's'}" + (": " if results else "")
              + ", ".join(f"{outcomes[o]} {o}" for o in order)]
     lines.append("Failing steps: " + (", ".join(f"{name} {n}" for name, n in steps.most_common()) or "none"))
+    if subfolders:
+        lines.append("Subfolders not read: " + ", ".join(map(str, subfolders)))
     return lines

@@ -3,7 +3,9 @@ byte-order mark, UTF-8, or an ANSI code page) found from its first bytes, and
 its lines decoded one at a time, so that a log of any size is never held in
 memory whole."""
 import codecs
+import os
 import re
+import stat
 
 # The start of an action's start or end line in the languages whose ANSI code
 # page is not 1252 (Wine's Japanese engine lines, code page 932): a head that
@@ -69,6 +71,7 @@ class LogFile:
 
     def __init__(self, path):
         self.path = path
+        regular_file(path)
         with open(path, "rb") as file:
             head = file.read(HEAD)
         self.codec, self.encoding, self.skip = detect(head, whole=len(head) < HEAD)
@@ -95,6 +98,26 @@ class LogFile:
                     last = ""
                 rest = last + held
             yield from _pieces((rest + decoder.decode(b"", final=True)).splitlines())
+
+
+# What a path is when it is no regular file, in words.
+KINDS = [(stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISCHR, "a character device"),
+         (stat.S_ISBLK, "a block device"), (stat.S_ISSOCK, "a socket")]
+
+
+def regular_file(path):
+    """Nothing when path is a regular file or a link to one; else OSError
+    saying what it is. Checked before the file is opened: opening a FIFO
+    would wait for a writer."""
+    try:
+        mode = os.stat(path).st_mode
+    except FileNotFoundError:
+        if os.path.islink(path):
+            raise OSError(f"a link to nothing ({os.readlink(path)} does not exist)") from None
+        raise
+    if not stat.S_ISREG(mode):
+        kind = next((words for test, words in KINDS if test(mode)), "something other than a file")
+        raise OSError(f"not a regular file: {kind}")
 
 
 def _pieces(lines):

@@ -1,0 +1,4 @@
+"""python3 -m kvilreport LOG ..."""
+from kvilreport.cli import run
+
+run()
