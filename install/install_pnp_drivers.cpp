@@ -41,6 +41,8 @@ UINT installPnpDrivers(const Installer& installer)
 
     // Declared in this order, the driver installer is freed first.
     VendorLibrary vendor(installer, supportFolder);
+    if (vendor.refused())
+        return ERROR_SUCCESS;
     VendorLibrary drivers(installer, supportFolder, "PNPDRVR32.DLL");
     auto installPnpDevices = drivers.function<InstallPNPDevicesFn>("InstallPNPDevices");
     if (!vendor.loaded() || !installPnpDevices)

@@ -302,9 +302,11 @@ bool makeOwnFolder(const Installer& installer, const std::string& rawFolder)
         return true;
     // A folder that was missing and still cannot be made is the writer's own
     // failure to report; one that was not trusted may have come back.
-    if (reason.empty() && GetLastError() != ERROR_ALREADY_EXISTS)
+    const bool cameBack = GetLastError() == ERROR_ALREADY_EXISTS;
+    const std::string now = cameBack ? distrustReason(folder) : std::string();
+    if (reason.empty() && (!cameBack || now.empty()))
         return true;
-    logNotTrusted(installer, folder, reason.empty() ? distrustReason(folder) : reason);
+    logNotTrusted(installer, folder, reason.empty() ? now : reason);
     return false;
 }
 
