@@ -14,10 +14,10 @@ namespace {
 
 const char* const kCaption = "KVILAction";
 
-// Copies over an earlier copy; true when the copy succeeded.
-bool copyOver(const std::string& source, const std::string& target)
+// A feature stored as being installed or removed.
+bool phaseActsOn(const std::string& state)
 {
-    return CopyFileA(source.c_str(), target.c_str(), FALSE) != FALSE;
+    return equalsNoCase(state, "INSTALL") || equalsNoCase(state, "UNINSTALL");
 }
 
 // Started whether or not the copy succeeded; its outcome is not checked.
@@ -46,12 +46,14 @@ std::string removeUsersAccessCommand(const std::string& path)
 UINT runCommandPhase(const Installer& installer, const char* installPhase,
                      const char* uninstallPhase, bool rollback)
 {
-    sharedDataTrusted(installer);
+    const bool sharedTrusted = sharedDataTrusted(installer);
     const std::string installFolder = storedValue("INSTALLDIR");
     const std::string supportFolder = storedValue("SUPPORTDIR");
     const BOOL completeRemoval = equalsNoCase(storedValue("REMOVE"), "ALL");
     const std::string tempFolder = storedValue("CP_TEMPDIR");
 
+    if (sharedTrusted)
+        noteMissingStoredValues(installer, supportFolder);
     VendorLibrary library(installer, supportFolder, "KVIL64.dll", supportFilesHandedOn());
     if (!library.loaded()) {
         library.reportLoadFailure(kCaption, MB_OK | MB_ICONERROR);
@@ -82,33 +84,52 @@ UINT runCommandPhase(const Installer& installer, const char* installPhase,
     copyOver(supportFolder + "\\" + "hwlist.ini", hardwareList);
     restrictAccess(hardwareList);
 
+    // Every command file is staged before any command runs, so that a
+    // forward phase stops before it has begun when one it needs cannot be.
+    const size_t rows = kFeatureTable.size();
+    std::array<std::string, kFeatureCount> states;
+    std::array<bool, kFeatureCount> staged = {};
     UINT result = ERROR_SUCCESS;
-    for (const FeatureRow& row : kFeatureTable) {
-        const std::string state = storedValue(row.key);
+    for (size_t n = 0; n < rows; ++n) {
+        const FeatureRow& row = kFeatureTable[n];
+        states[n] = storedValue(row.key);
         const std::string source = supportFolder + "\\" + row.commandFile;
         const std::string commandFile = workFolder + "\\" + row.commandFile;
-        if (!copyOver(source, commandFile))
+        const DWORD error = copyOver(source, commandFile);
+        staged[n] = error == 0;
+        if (error && phaseActsOn(states[n]) && pathIsFile(source)) {
+            installer.message(couldNotStage(source, error));
+            if (!rollback)
+                result = ERROR_INSTALL_FAILURE;
+        }
+        if (error)
             log("Cannot copy file" + commandFile);
         restrictAccess(commandFile);
+    }
+
+    for (size_t n = 0; n < rows && result == ERROR_SUCCESS; ++n) {
+        const FeatureRow& row = kFeatureTable[n];
+        const std::string& state = states[n];
+        const std::string source = supportFolder + "\\" + row.commandFile;
+        const std::string commandFile = workFolder + "\\" + row.commandFile;
+        // Only this run's copy is handed over, never one an earlier run left.
+        const bool present = staged[n] && pathIsFile(source);
+        auto execute = [&](const char* phase) {
+            installer.message(std::string("Waiting for ExecuteCommands of feature ") + row.key +
+                              ", phase " + phase);
+            return executeCommands(installer.handle(), installFolder.c_str(), workFolder.c_str(),
+                                   tempFolder.c_str(), commandFile.c_str(), systemId.c_str(),
+                                   phase, completeRemoval, rollback);
+        };
 
         if (equalsNoCase(state, "INSTALL")) {
             log(std::string("Installing feature ") + row.key);
-            if (pathIsFile(source)) {
-                int answer = executeCommands(installer.handle(), installFolder.c_str(),
-                                             workFolder.c_str(), tempFolder.c_str(),
-                                             commandFile.c_str(), systemId.c_str(), installPhase,
-                                             completeRemoval, rollback);
-                if (!rollback && answer != 0) {
-                    result = ERROR_INSTALL_FAILURE;
-                    break;
-                }
-            }
+            if (present && execute(installPhase) != 0 && !rollback)
+                result = ERROR_INSTALL_FAILURE;
         } else if (equalsNoCase(state, "UNINSTALL")) {
             log(std::string("Uninstalling feature ") + row.key);
-            if (pathIsFile(source))
-                executeCommands(installer.handle(), installFolder.c_str(), workFolder.c_str(),
-                                tempFolder.c_str(), commandFile.c_str(), systemId.c_str(),
-                                uninstallPhase, completeRemoval, rollback);
+            if (present)
+                execute(uninstallPhase);
         }
     }
 

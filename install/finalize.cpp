@@ -204,8 +204,15 @@ public:
     bool canLaunch() const { return launch_ != nullptr; }
     void launch(const std::string& commandLine, const std::string& workingFolder) const
     {
-        if (launch_)
-            launch_(commandLine.c_str(), workingFolder.c_str(), 0);
+        if (!launch_)
+            return;
+        installer_.message("Waiting for " + commandLine);
+        launch_(commandLine.c_str(), workingFolder.c_str(), 0);
+    }
+    // A command through the interpreter, its wait visible in the log.
+    int shell(const std::string& commandLine) const
+    {
+        return runShellCommand(commandLine, &installer_);
     }
     void log(const std::string& text) const
     {
@@ -235,16 +242,16 @@ void repairPermissions(const Installer& installer, const FinalizeContext& contex
         tools.log("The hotfix applied to the installed version of Kevana Orvessa is in progress.");
         // The folder goes between double quotes into command interpreter lines.
         if (safeInCommandLine(installer, folder)) {
-            runShellCommand(inheritanceOffShellCommand(folder));
-            runShellCommand(removeAuthenticatedUsersCommand(folder));
-            if (runShellCommand(grantAuthenticatedUsersCommand(folder)) != 0)
+            tools.shell(inheritanceOffShellCommand(folder));
+            tools.shell(removeAuthenticatedUsersCommand(folder));
+            if (tools.shell(grantAuthenticatedUsersCommand(folder)) != 0)
                 tools.log("The hotfix is not applied. Retry the installation process using Run "
                           "as administrator option.");
             else
                 tools.log("The hotfix is successfully applied to the installed version of "
                           "Kevana Orvessa.");
         }
-        runShellCommand(removeHotfixLogCommand());
+        tools.shell(removeHotfixLogCommand());
     } else {
         tools.log("Install Location is custom so removing the special persmissions only for "
                   "BUILTIN Users");
@@ -357,7 +364,7 @@ void registerInstrumentation(const FinalizeContext& context, const Tools& tools)
 
 UINT finalize(const Installer& installer)
 {
-    sharedDataTrusted(installer);
+    const bool sharedTrusted = sharedDataTrusted(installer);
     const std::string fileConverter = fileConverterCommand(storedValue("INSTALLDIR"));
     if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
@@ -365,6 +372,8 @@ UINT finalize(const Installer& installer)
     FinalizeContext context = readFinalizeContext();
     const std::string& folder = context.installFolder;
 
+    if (sharedTrusted)
+        noteMissingStoredValues(installer, context.supportFolder);
     VendorLibrary library(installer, context.supportFolder, "KVIL64.dll", {"kva.properties"});
     const std::string preferences = context.supportFolder + "\\kva.properties";
     if (!library.refused() && pathIsFile(preferences))

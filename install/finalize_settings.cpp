@@ -51,11 +51,21 @@ void writeSettings(const FinalizeContext& context)
                                storedValue("CP_LOGALLSENSORS").c_str(), file.c_str());
 }
 
-void startServices(const FinalizeContext& context, LaunchAppAndWaitFn launch)
+// What the library's launcher is handed, logged first: it may wait long.
+void launchAndWait(const Installer& installer, LaunchAppAndWaitFn launch,
+                   const std::string& commandLine, const std::string& workingFolder)
+{
+    if (!launch)
+        return;
+    installer.message("Waiting for " + commandLine);
+    launch(commandLine.c_str(), workingFolder.c_str(), 0);
+}
+
+void startServices(const Installer& installer, const FinalizeContext& context,
+                   LaunchAppAndWaitFn launch)
 {
     auto run = [&](const std::string& commandLine) {
-        if (launch)
-            launch(commandLine.c_str(), context.supportFolder.c_str(), 0);
+        launchAndWait(installer, launch, commandLine, context.supportFolder);
     };
     auto startIfAutomatic = [&](const char* service) {
         if (serviceStartsAutomatically(service))
@@ -100,8 +110,8 @@ void runLibraryBoundPhase(const Installer& installer, const FinalizeContext& con
     const std::string message = startingServicesMessage(installer.property("CustomActionData"));
 
     const std::string consoleDriver = context.installFolder + "\\sm\\mv91cons.inf";
-    if (pathIsFile(consoleDriver) && launch)
-        launch(consoleDriverCommand(consoleDriver).c_str(), context.supportFolder.c_str(), 0);
+    if (pathIsFile(consoleDriver))
+        launchAndWait(installer, launch, consoleDriverCommand(consoleDriver), context.supportFolder);
 
     writeSettings(context);
 
@@ -117,7 +127,7 @@ void runLibraryBoundPhase(const Installer& installer, const FinalizeContext& con
         DWORD_PTR result = 0;
         SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
                             reinterpret_cast<LPARAM>("Environment"), SMTO_BLOCK, 2000, &result);
-        startServices(context, launch);
+        startServices(installer, context, launch);
         if (serviceIsRunning("Orvessa")) {
             removeDirectoryTree(context.backupFolder, true);
             // Under a parent another user made (CommonAppData\Tavrin), the
@@ -127,8 +137,7 @@ void runLibraryBoundPhase(const Installer& installer, const FinalizeContext& con
                 removeDirectoryTree(config, true);
         } else if (!serviceIsRunning("Orvessa") && importing) {
             importPreferences(installer, context.backupFolder, context.installFolder);
-            if (launch)
-                launch(netStartCommand("Orvessa").c_str(), context.supportFolder.c_str(), 0);
+            launchAndWait(installer, launch, netStartCommand("Orvessa"), context.supportFolder);
         }
     }
 

@@ -39,6 +39,7 @@ UINT installPnpDrivers(const Installer& installer)
     const std::string installFolder = storedValue("INSTALLDIR");
     const std::string supportFolder = storedValue("SUPPORTDIR");
 
+    noteMissingStoredValues(installer, supportFolder);
     // Declared in this order, the driver installer is freed first.
     VendorLibrary vendor(installer, supportFolder);
     if (vendor.refused())
@@ -63,6 +64,7 @@ UINT installPnpDrivers(const Installer& installer)
         progress(installer.handle(), progressText.c_str());
     if (cancelButton)
         cancelButton(installer.handle(), TRUE);
+    installer.message("Waiting for InstallPNPDevices of features " + features);
     installPnpDevices(supportFolder.c_str(), installFolder.c_str(), features.c_str());
     return ERROR_SUCCESS;
 }

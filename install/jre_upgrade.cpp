@@ -96,6 +96,7 @@ UINT jreUpgrade(const Installer& installer)
     const JavaVersion version = javaVersionOf(recorded);
     const std::string commandLine = migrationCommandLine(installFolder, supportFolder);
     if (migrationNeeded(pathIsFile(installFolder + "\\jre\\bin\\java.exe"), version)) {
+        installer.message("Waiting for " + commandLine);
         launchAppAndWait(commandLine.c_str(), installFolder.c_str(), 0);
         log(commandLine);
         log("UpgradeUtilityCommand executed from JREUpgrade function call");

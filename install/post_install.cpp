@@ -29,32 +29,34 @@ bool readPlainFile(const std::string& path, std::string& content)
 }
 
 // Never over a file (or link) that appeared since the caller looked.
-bool writeNewFile(const std::string& path, const std::string& content)
+DWORD writeNewFile(const std::string& path, const std::string& content)
 {
-    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
-                             &written, nullptr) &&
-           written == content.size();
+    return writeWholeFile(path, content, CREATE_NEW, 0);
 }
 
 // The copy that caKVILWriteInfo left in TEMP brings the shared data file back
 // only when something removed the file in the meantime. A present file is the
 // one this installation wrote; the copy may be an earlier run's, and as
 // LocalSystem TEMP is the system's, where any user can leave a file of that
-// name, or a link to a file he could not read himself.
-void restoreSharedDataFile(const Installer& installer)
+// name, or a link to a file he could not read himself. False when the copy
+// was to be restored and could not be written whole.
+bool restoreSharedDataFile(const Installer& installer)
 {
     const std::string sharedFile = sharedDataFilePath();
     if (GetFileAttributesA(sharedFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
         installer.message("Shared data file present: the copy in TEMP is not used.");
-        return;
+        return true;
     }
     const std::string copy = sharedDataCopyPath();
     std::string content;
-    if (readPlainFile(copy, content) && writeNewFile(sharedFile, content))
-        installer.message("Shared data file restored from " + copy);
+    if (!readPlainFile(copy, content))
+        return true;
+    if (const DWORD error = writeNewFile(sharedFile, content)) {
+        installer.message(couldNotWrite(sharedFile, error));
+        return false;
+    }
+    installer.message("Shared data file restored from " + copy);
+    return true;
 }
 
 }  // namespace
@@ -62,7 +64,8 @@ void restoreSharedDataFile(const Installer& installer)
 extern "C" UINT __stdcall caKVILPostInstall(MSIHANDLE handle)
 {
     return guarded("caKVILPostInstall", handle, [](const Installer& installer) {
-        restoreSharedDataFile(installer);
+        if (!restoreSharedDataFile(installer))
+            return static_cast<UINT>(ERROR_INSTALL_FAILURE);
         return runCommandPhase(installer, "PostInstall", "PostUnInstall", false);
     });
 }

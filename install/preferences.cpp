@@ -60,6 +60,15 @@ private:
     std::string path_;
 };
 
+// A failure goes to the installer log too, where the administrator looks.
+void reportFailure(const Installer& installer, const RoutineLog& log, const std::string& text)
+{
+    installer.message(text);
+    log.line(text);
+}
+
+const char* const kMissingKey = "\x01";
+
 std::string iniValue(const std::string& file, const char* section, const char* key)
 {
     char value[32] = {};
@@ -67,15 +76,32 @@ std::string iniValue(const std::string& file, const char* section, const char* k
     return value;
 }
 
-void copyIniValue(const std::string& from, const std::string& to, const char* section,
-                  const char* key)
+bool iniHasKey(const std::string& file, const char* section, const char* key)
 {
-    WritePrivateProfileStringA(section, key, iniValue(from, section, key).c_str(), to.c_str());
+    char value[32] = {};
+    GetPrivateProfileStringA(section, key, kMissingKey, value, sizeof(value), file.c_str());
+    return std::string(value) != kMissingKey;
 }
 
-void makeFolder(const std::string& folder)
+// 0, or the error of the failed write.
+DWORD writeIniValue(const std::string& file, const char* section, const char* key,
+                    const std::string& value)
 {
-    runShellCommand("mkdir \"" + folder + "\"");
+    if (WritePrivateProfileStringA(section, key, value.c_str(), file.c_str()))
+        return 0;
+    return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+}
+
+bool isEmptyFile(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+           data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
+}
+
+void makeFolder(const Installer& installer, const std::string& folder)
+{
+    runShellCommand("mkdir \"" + folder + "\"", &installer);
 }
 
 // The backup folder under CommonAppData lies in a folder (Tavrin) that any
@@ -97,21 +123,33 @@ const char* const kSelEntryFile = "\\dcevdy_SEL_Entry_Info.ini";
 const char* const kPrivateKeyIni = "\\kva\\ini\\kvprv64.ini";
 const char* const kEventIni = "\\kvsa\\ini\\dcevdy64.ini";
 
-}  // namespace
-
-int exportPreferences(const Installer& installer, const std::string& installFolder,
-                      const std::string& backupFolder)
+// One export into `b`: false when a file or value could not be copied
+// completely (each such failure logged). The "exported successfully" lines
+// wait in `done`, one to a line, until the new backup takes its place.
+bool exportInto(const Installer& installer, const RoutineLog& log, const std::string& i,
+                const std::string& b, std::string& done)
 {
-    const std::string& i = installFolder;
-    const std::string& b = backupFolder;
-    if (!b.empty() &&
-        !(makeOwnFolder(installer, parentFolder(b)) && makeOwnFolder(installer, b)))
-        return -1;
-    // The folder goes between double quotes into command interpreter lines.
-    const bool foldersMade = safeInCommandLine(installer, b);
-    if (foldersMade)
-        makeFolder(b);
-    RoutineLog log("\\KVSAPrefsExportLog.txt");
+    bool complete = true;
+    auto copy = [&](const std::string& source, const std::string& target) {
+        // Each copy gets its folder, whichever items before it were there.
+        const std::string folder = target.substr(0, target.find_last_of('\\'));
+        if (!pathIsDirectory(folder))
+            makeFolder(installer, folder);
+        if (copyFileWithLog(installer, source, target))
+            return true;
+        const DWORD error = GetLastError();
+        if (!pathIsFile(source))
+            return true;  // a companion file this installation lacks: nothing to lose
+        reportFailure(installer, log, couldNotStage(source, error));
+        return complete = false;
+    };
+    auto copyValue = [&](const std::string& from, const std::string& to, const char* section,
+                         const char* key) {
+        if (const DWORD error = writeIniValue(to, section, key, iniValue(from, section, key))) {
+            reportFailure(installer, log, couldNotStage(from, error));
+            complete = false;
+        }
+    };
     for (size_t n = 0; n < sizeof(kFiles) / sizeof(kFiles[0]); ++n) {
         const PreferenceFile& file = kFiles[n];
         const std::string source = i + file.item;
@@ -121,21 +159,97 @@ int exportPreferences(const Installer& installer, const std::string& installFold
                      separator + source);
             continue;
         }
-        if (!file.exportFolder.empty() && foldersMade)
-            makeFolder(b + file.exportFolder);
+        if (!file.exportFolder.empty())
+            makeFolder(installer, b + file.exportFolder);
+        bool copied = true;
         if (n == 3) {
-            copyFileWithLog(installer, i + kWebInf + "\\lib\\kvpref.jar", b + kKvpref);
-            copyFileWithLog(installer, i + kWebInf + "\\lib\\kvsa.jar", b + kKvsaJar);
+            copied = copy(i + kWebInf + "\\lib\\kvpref.jar", b + kKvpref) && copied;
+            copied = copy(i + kWebInf + "\\lib\\kvsa.jar", b + kKvsaJar) && copied;
         }
-        copyFileWithLog(installer, source, b + file.item + (file.backupAsBak ? ".bak" : ""));
-        log.line("Preferences File exported successfully: " + source);
+        copied = copy(source, b + file.item + (file.backupAsBak ? ".bak" : "")) && copied;
+        if (copied)
+            done += (done.empty() ? "" : "\n") + ("Preferences File exported successfully: " + source);
     }
     if (pathIsFile(i + kPrivateKeyIni)) {
-        copyIniValue(i + kPrivateKeyIni, b + kSigningFile, "certificates", "key_signing_algorithm");
-        copyIniValue(i + kPrivateKeyIni, b + kSigningFile, "webserver", "enableDWS");
+        copyValue(i + kPrivateKeyIni, b + kSigningFile, "certificates", "key_signing_algorithm");
+        copyValue(i + kPrivateKeyIni, b + kSigningFile, "webserver", "enableDWS");
     }
     if (pathIsFile(i + kEventIni))
-        copyIniValue(i + kEventIni, b + kSelEntryFile, "SEL Entry Information", "Last Entry Event ID");
+        copyValue(i + kEventIni, b + kSelEntryFile, "SEL Entry Information", "Last Entry Event ID");
+    return complete;
+}
+
+// Puts the new backup in the old one's place. The old one goes only once the
+// new one stands there; when the swap fails the old one stays.
+bool replaceBackup(const Installer& installer, const RoutineLog& log, const std::string& fresh,
+                   const std::string& backup)
+{
+    const std::string old = backup + ".old";
+    removeDirectoryTree(old, true);
+    const bool hadOld = pathIsDirectory(backup);
+    if (hadOld && !MoveFileA(backup.c_str(), old.c_str())) {
+        reportFailure(installer, log, couldNotWrite(backup, GetLastError()));
+        return false;
+    }
+    if (!MoveFileA(fresh.c_str(), backup.c_str())) {
+        const DWORD error = GetLastError();
+        if (hadOld)
+            MoveFileA(old.c_str(), backup.c_str());
+        reportFailure(installer, log, couldNotWrite(backup, error));
+        return false;
+    }
+    removeDirectoryTree(old, true);
+    return true;
+}
+
+// Never writes an empty value over one the installation has set.
+void importIniValue(const Installer& installer, const std::string& value, const std::string& to,
+                    const char* section, const char* key)
+{
+    if (value.empty() && !iniValue(to, section, key).empty())
+        return;
+    if (const DWORD error = writeIniValue(to, section, key, value))
+        installer.message(couldNotWrite(to, error));
+}
+
+// A backup file that is empty, or a value file that lacks its key, is
+// damaged: it is skipped, so that it replaces nothing.
+bool damaged(const Installer& installer, const RoutineLog& log, const std::string& path,
+             const char* section = nullptr, const char* key = nullptr)
+{
+    if (!isEmptyFile(path) && (!section || iniHasKey(path, section, key)))
+        return false;
+    reportFailure(installer, log, "Skipped damaged backup file " + path + ".");
+    return true;
+}
+
+}  // namespace
+
+// The new backup is written beside the old one and takes its place only when
+// every file and value copied completely: a failed copy never costs the user
+// the preferences an earlier export saved. Without an earlier backup, what
+// did copy is kept rather than nothing.
+int exportPreferences(const Installer& installer, const std::string& installFolder,
+                      const std::string& backupFolder)
+{
+    if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
+        return -1;
+    // The folders go between double quotes into command interpreter lines.
+    if (!safeInCommandLine(installer, backupFolder))
+        return -1;
+    const std::string fresh = backupFolder + ".new";
+    removeDirectoryTree(fresh, true);
+    makeFolder(installer, fresh);
+    RoutineLog log("\\KVSAPrefsExportLog.txt");
+    std::string done;
+    const bool complete = exportInto(installer, log, installFolder, fresh, done);
+    if ((complete || !pathIsDirectory(backupFolder)) &&
+        replaceBackup(installer, log, fresh, backupFolder)) {
+        if (!done.empty())
+            log.line(done);
+    } else {
+        removeDirectoryTree(fresh, true);
+    }
     return 0;
 }
 
@@ -147,6 +261,17 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
     if (!backupFolderTrusted(installer, b))
         return -1;
     RoutineLog log("\\KVSAPrefsImportLog.txt");
+    auto copy = [&](const std::string& source, const std::string& target) {
+        if (pathIsFile(source) && damaged(installer, log, source))
+            return false;
+        if (copyFileWithLog(installer, source, target))
+            return true;
+        const DWORD error = GetLastError();
+        if (!pathIsFile(source))
+            return true;  // a companion file the backup lacks: nothing replaced
+        reportFailure(installer, log, couldNotWrite(target, error));
+        return false;
+    };
     for (size_t n = 0; n < sizeof(kFiles) / sizeof(kFiles[0]); ++n) {
         const PreferenceFile& file = kFiles[n];
         // The web server files go beside the new ones as ".bak", for the
@@ -165,7 +290,7 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
                      source + "; " + copyTarget);
             continue;
         }
-        if (n == 1) {
+        if (n == 1 && !isEmptyFile(source)) {
             // The same cap as the carry-over of an earlier installation's settings.
             const std::string logSize =
                 iniValue(source, "ProductLog Properties", "CustomLogFileSize");
@@ -175,25 +300,31 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
                 log.line("CustomLogFileSize value set to 50 in " + source);
             }
         }
+        bool copied = true;
         if (n == 3) {
-            copyFileWithLog(installer, b + kKvpref, i + kKvpref);
-            copyFileWithLog(installer, b + kKvsaJar, i + kKvsaJar);
+            copied = copy(b + kKvpref, i + kKvpref) && copied;
+            copied = copy(b + kKvsaJar, i + kKvsaJar) && copied;
         }
-        copyFileWithLog(installer, source, copyTarget);
-        log.line("Preferences File imported successfully: " + source);
+        copied = copy(source, copyTarget) && copied;
+        if (copied)
+            log.line("Preferences File imported successfully: " + source);
     }
-    if (pathIsFile(b + kSigningFile) && pathIsFile(i + kPrivateKeyIni)) {
+    const std::string signing = b + kSigningFile;
+    if (pathIsFile(signing) && pathIsFile(i + kPrivateKeyIni) &&
+        !damaged(installer, log, signing, "certificates", "key_signing_algorithm")) {
         const std::string algorithm = carry_over::keySigningAlgorithm(
-            iniValue(b + kSigningFile, "certificates", "key_signing_algorithm"));
-        WritePrivateProfileStringA("certificates", "key_signing_algorithm", algorithm.c_str(),
-                                   (i + kPrivateKeyIni).c_str());
-        const std::string enableDws = iniValue(b + kSigningFile, "webserver", "enableDWS");
+            iniValue(signing, "certificates", "key_signing_algorithm"));
+        importIniValue(installer, algorithm, i + kPrivateKeyIni, "certificates",
+                       "key_signing_algorithm");
+        const std::string enableDws = iniValue(signing, "webserver", "enableDWS");
         if (!enableDws.empty())
-            WritePrivateProfileStringA("webserver", "enableDWS", enableDws.c_str(),
-                                       (i + kPrivateKeyIni).c_str());
+            importIniValue(installer, enableDws, i + kPrivateKeyIni, "webserver", "enableDWS");
     }
-    if (pathIsFile(b + kSelEntryFile) && pathIsFile(i + kEventIni))
-        copyIniValue(b + kSelEntryFile, i + kEventIni, "SEL Entry Information", "Last Entry Event ID");
+    const std::string selEntry = b + kSelEntryFile;
+    if (pathIsFile(selEntry) && pathIsFile(i + kEventIni) &&
+        !damaged(installer, log, selEntry, "SEL Entry Information", "Last Entry Event ID"))
+        importIniValue(installer, iniValue(selEntry, "SEL Entry Information", "Last Entry Event ID"),
+                       i + kEventIni, "SEL Entry Information", "Last Entry Event ID");
     return 0;
 }
 
@@ -207,13 +338,11 @@ extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE handle)
         sharedDataTrusted(installer);
         const std::string installFolder = storedValue("INSTALLDIR");
         const std::string backupFolder = storedValue("CP_ConfigBackupFolder");
+        // The writer's failure: the backup's parent cannot be made its own.
         if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
             return ERROR_INSTALL_FAILURE;
-        if (pathIsDirectory(backupFolder))
-            removeDirectoryTree(backupFolder, true);
-        return exportPreferences(installer, installFolder, backupFolder) == 0
-                   ? ERROR_SUCCESS
-                   : ERROR_INSTALL_FAILURE;
+        exportPreferences(installer, installFolder, backupFolder);
+        return ERROR_SUCCESS;
     });
 }
 

@@ -87,7 +87,7 @@ UINT runVCRedist(const Installer& installer)
         installer.message("The KB that is run: " + commandLine);
 
     DWORD exitCode = 0;  // stays 0 when wusa does not start
-    runProcessAndWait(commandLine, nullptr, false, exitCode);
+    runProcessAndWait(commandLine, nullptr, false, exitCode, &installer);
     if (exitCode != kUpdateNotApplicable)
         return ERROR_SUCCESS;
 

@@ -3,7 +3,8 @@
 // leaves a copy of it in TEMP, makes sure the support files are in
 // SUPPORTDIR, repairs the storage boot driver's start setting and decides
 // whether the installation ends with a restart. Fails only when it cannot
-// make the shared data folder or SUPPORTDIR its own.
+// make the shared data folder or SUPPORTDIR its own, or the shared data file
+// cannot be written whole.
 #include "install/write_info.h"
 
 #include "qualify/feature_table.h"
@@ -16,8 +17,6 @@
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
 #include "runtime/trust.h"
-
-#include <cstdio>
 
 namespace kvil {
 
@@ -52,30 +51,61 @@ namespace {
 const char* const kDmloadKey = "SYSTEM\\CurrentControlSet\\Services\\dmload\\";
 const char* const kDmbootKey = "SYSTEM\\CurrentControlSet\\Services\\dmboot\\";
 
-// The shared data file while it is written, as a new file: whatever had the
-// name (a file, a second name of another file, a link) is deleted, never
-// written through. A file that cannot be created loses the writes silently.
+// The shared data file while it is written: the lines gather here and go to
+// the file in one checked write.
 class SharedDataWriter {
 public:
-    explicit SharedDataWriter(const std::string& path)
-    {
-        DeleteFileA(path.c_str());
-        file_.reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-
     void line(const std::string& key, const std::string& value)
     {
-        const std::string text = sharedDataLine(key, value);
-        DWORD written = 0;
-        if (file_)
-            WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        text_ += sharedDataLine(key, value);
     }
-    void close() { file_.reset(); }
+    // 0 when the whole text reached the file, else the error.
+    DWORD save(const std::string& path) const
+    {
+        // A new file: whatever had the name (a second name of another
+        // file, a link) is deleted, never written through.
+        DeleteFileA(path.c_str());
+        return writeWholeFile(path, text_, CREATE_NEW, FILE_SHARE_READ);
+    }
 
 private:
-    KernelHandle file_;
+    std::string text_;
 };
+
+// What stands where the shared data file must go, a file named like its
+// folder or a folder named like the file, is the installer's own leftover:
+// it is cleared. True when something was.
+bool clearWayFor(const std::string& path)
+{
+    const std::string folder = path.substr(0, path.find_last_of('\\'));
+    bool cleared = false;
+    if (pathIsFile(folder) && DeleteFileA(folder.c_str()))
+        cleared = true;
+    if (pathIsDirectory(path))
+        cleared = removeDirectoryTree(path, true) || cleared;
+    return cleared;
+}
+
+// Writes the shared data file and its copy in TEMP. False, after the log
+// line that names the file and the reason, when the file itself could not be
+// written whole; a copy that could not be written is only logged, since any
+// user can hold a file of that name open in the system's TEMP.
+bool saveSharedData(const Installer& installer, const SharedDataWriter& file)
+{
+    std::string path = sharedDataFilePath();
+    if (clearWayFor(path))
+        path = sharedDataFilePath();  // hidden and restricted again
+    if (const DWORD error = file.save(path)) {
+        installer.message(couldNotWrite(path, error));
+        return false;
+    }
+    // The copy too is a new file, never written through a user's file.
+    const std::string copy = sharedDataCopyPath();
+    DeleteFileA(copy.c_str());
+    if (!CopyFileA(path.c_str(), copy.c_str(), TRUE))
+        installer.message(couldNotWrite(copy, GetLastError()));
+    return true;
+}
 
 // Writes the record's stream (column 3) to the file in chunks of 1024 bytes.
 void writeStream(MSIHANDLE record, const std::string& path)
@@ -160,7 +190,7 @@ UINT writeInfo(const Installer& installer)
     if (!drive.empty() && !makeOwnFolder(installer, drive + "\\tempini"))
         return ERROR_INSTALL_FAILURE;
 
-    SharedDataWriter file(sharedDataFilePath());
+    SharedDataWriter file;
     auto write = [&](const char* key) { file.line(key, installer.property(key)); };
     file.line("INSTALLDIR", withoutTrailingBackslash(installer.property("INSTALLDIR")));
     file.line("SUPPORTDIR", withoutTrailingBackslash(installer.property("SUPPORTDIR")));
@@ -206,11 +236,9 @@ UINT writeInfo(const Installer& installer)
         installer.setProperty("REBOOT", "Suppress");
     }
 
-    file.close();
-    // Written as a new file, not through whatever had the name in TEMP.
-    DeleteFileA(sharedDataCopyPath().c_str());
-    CopyFileA(sharedDataFilePath().c_str(), sharedDataCopyPath().c_str(), TRUE);
-    return ERROR_SUCCESS;
+    // Deferred actions without their values would do nothing and succeed:
+    // stopped here, before the script, nothing needs rolling back.
+    return saveSharedData(installer, file) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 }  // namespace

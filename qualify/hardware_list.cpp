@@ -9,8 +9,30 @@
 namespace kvil {
 
 namespace {
+
 const char* const kHardwareList = "hwlist.ini";
+
+// Beside the package's source, else beside the package the installation
+// started from; empty when neither holds the file.
+std::string fallbackHardwareList(const Installer& installer)
+{
+    std::string sourceFolder;
+    const bool sourceFolderRead = installer.readProperty("SourceDir", sourceFolder);
+    const std::string besideSource = sourceFolder + "\\" + kHardwareList;
+    if (sourceFolderRead && pathIsFile(besideSource))
+        return besideSource;
+
+    std::string database = installer.property("OriginalDatabase");
+    if (database.empty())
+        return std::string();
+    const size_t lastSlash = database.find_last_of('\\');
+    if (lastSlash != std::string::npos && lastSlash > 0)
+        database.erase(lastSlash);
+    const std::string besideDatabase = database + "\\" + kHardwareList;
+    return pathIsFile(besideDatabase) ? besideDatabase : std::string();
 }
+
+}  // namespace
 
 std::string workFolder()
 {
@@ -27,29 +49,24 @@ std::string hardwareListPath(const Installer& installer)
 std::string hardwareListPath(const Installer& installer, const std::string& supportFolder,
                              bool supportFolderRead)
 {
-    // The library gets a copy in the work folder, not the file in SUPPORTDIR;
-    // whether the folder and the copy could be made shows in the test below.
+    // The library gets this run's copy in the work folder, never one that an
+    // earlier run left there.
     const std::string folder = workFolder();
     directoryIsWritable(folder);
+    const std::string source = supportFolder + "\\" + kHardwareList;
     const std::string copy = folder + "\\" + kHardwareList;
-    CopyFileA((supportFolder + "\\" + kHardwareList).c_str(), copy.c_str(), FALSE);
-    if (supportFolderRead && pathIsFile(copy))
+    DWORD copyError = copyOver(source, copy);
+    if (supportFolderRead && copyError == 0)
         return copy;
+    if (copyError == 0)
+        copyError = ERROR_FILE_NOT_FOUND;
 
-    std::string sourceFolder;
-    const bool sourceFolderRead = installer.readProperty("SourceDir", sourceFolder);
-    const std::string besideSource = sourceFolder + "\\" + kHardwareList;
-    if (sourceFolderRead && pathIsFile(besideSource))
-        return besideSource;
-
-    // Last resort, unchecked: beside the package the installation started from.
-    std::string database = installer.property("OriginalDatabase");
-    if (database.empty())
-        return std::string();
-    const size_t lastSlash = database.find_last_of('\\');
-    if (lastSlash != std::string::npos && lastSlash > 0)
-        database.erase(lastSlash);
-    return database + "\\" + kHardwareList;
+    // A list that SUPPORTDIR holds but could not be staged is a failure even
+    // where a fallback stands in; a package without any list is one too.
+    const std::string found = fallbackHardwareList(installer);
+    if (pathIsFile(source) || found.empty())
+        installer.message(couldNotStage(source, copyError));
+    return found;
 }
 
 }  // namespace kvil

@@ -10,8 +10,11 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILHideCancelButton(MSIHANDLE handle)
 {
     return guarded("caKVILHideCancelButton", handle, [](const Installer& installer) -> UINT {
-        sharedDataTrusted(installer);
-        VendorLibrary library(installer, storedValue("SUPPORTDIR"));
+        const bool sharedTrusted = sharedDataTrusted(installer);
+        const std::string supportFolder = storedValue("SUPPORTDIR");
+        if (sharedTrusted)
+            noteMissingStoredValues(installer, supportFolder);
+        VendorLibrary library(installer, supportFolder);
         if (auto updateCancelButton = library.function<UpdateCancelButtonFn>("UpdateCancelButton"))
             updateCancelButton(installer.handle(), TRUE);
         return ERROR_SUCCESS;

@@ -329,7 +329,9 @@ void checkRemoteEnablement(const NodeCheck& node, LaunchAppAndWaitFn launchAppAn
     if (!readRegistryString(HKEY_LOCAL_MACHINE, "System\\currentcontrolset\\services\\WinRM",
                             "imagepath")
              .empty()) {
-        launchAppAndWait("cscript IsHTTPSListenerPresent.vbs", supportFolder.c_str(), 0);
+        const char* const probe = "cscript IsHTTPSListenerPresent.vbs";
+        node.installer.message(std::string("Waiting for ") + probe);
+        launchAppAndWait(probe, supportFolder.c_str(), 0);
         listener = httpsListenerReported(supportFolder);
     }
     if (!listener) {
@@ -353,6 +355,10 @@ UINT checkNode(const Installer& installer)
     VendorLibrary library(installer, supportFolder, "KVIL64.dll",
                           {"hwlist.ini", "ssa_kvi.log", "IsHTTPSListenerPresent.vbs"});
     const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
+    // Without a list of this package the library would judge every feature
+    // against nothing.
+    if (hardwareList.empty())
+        return ERROR_INSTALL_FAILURE;
     const int uiLevel = installer.uiLevel();
     const bool fullInterface = uiLevel == 5;
 

@@ -2,7 +2,7 @@
 // maker, and publishes the answers as properties. The machine knowledge lives
 // in the vendor support library; the package's conditions decide what an
 // unsupported model means, so the action fails only when the library cannot
-// be used.
+// be used or cannot be handed this run's rule files.
 #include "qualify/system_check.h"
 
 #include "qualify/hardware_list.h"
@@ -125,9 +125,9 @@ public:
         return formatSystemId(vendor_.getSystemId());
     }
 
-    // The library reads the filter-driver rules from a copy in the work
-    // folder; a failed copy is logged and the library asked all the same.
-    void checkFilterDriver(const std::string& systemId) const
+    // The library reads the filter-driver rules from this run's copy in the
+    // work folder. Without that copy it is not asked: false.
+    bool checkFilterDriver(const std::string& systemId) const
     {
         if (environmentVariable("ProgramFiles").empty())
             log("ProgramFiles folder not found. Cannot copy the ini files.");
@@ -136,8 +136,11 @@ public:
             log("Unable to create <ProgramFiles>/tempini folder. Cannot copy legadp.ini file.");
         const std::string rules = folder + "\\legadp.ini";
         const std::string source = supportFolder_ + "\\legadp.ini";
-        if (!CopyFileA(source.c_str(), rules.c_str(), FALSE))
+        if (const DWORD error = copyOver(source, rules)) {
+            installer_.message(couldNotStage(source, error));
             log("Cannot copy file" + rules);
+            return false;
+        }
 
         if (vendor_.requiresAfamgt(rules.c_str(), systemId.c_str()) == 1) {
             installer_.setProperty("CP_REQUIRESAFAMGT", "YES");
@@ -145,6 +148,7 @@ public:
         } else {
             log("System does not need the adaptec filter driver.");
         }
+        return true;
     }
 
     bool skipRequested() const
@@ -154,10 +158,13 @@ public:
     }
 
     // A verdict of 1 leaves CP_SUPPORTEDSYSTEM at the package's own value.
-    void qualifyModel(const std::string& systemId) const
+    // False when the package has no hardware list: no verdict then.
+    bool qualifyModel(const std::string& systemId) const
     {
         const std::string hardwareList =
             hardwareListPath(installer_, supportFolder_, supportFolderRead_);
+        if (hardwareList.empty())
+            return false;
         log("The hw file is " + hardwareList);
         const int verdict = vendor_.isSupportedSystem(hardwareList.c_str(), systemId.c_str());
 
@@ -166,7 +173,7 @@ public:
             log("This is Rack Lumetra system");
             installer_.setProperty("CP_PEARL", "YES");
             log("This is supported system.");
-            return;
+            return true;
         }
         log("This is not an Lumetra Rack system");
         if (verdict == 1) {
@@ -178,6 +185,7 @@ public:
             log("This is NOT a supported system.");
             installer_.setProperty("CP_SUPPORTEDSYSTEM", "0");
         }
+        return true;
     }
 
     // The vendor an earlier installation recorded, else the library's; on
@@ -246,14 +254,21 @@ UINT checkSystem(const Installer& installer)
     check.log("System id of the system = " + systemId);
     installer.setProperty("CP_SYSTEMID", systemId);
 
-    check.checkFilterDriver(systemId);
+    if (!check.checkFilterDriver(systemId)) {
+        removeDirectoryTree(workFolder(), true);
+        return ERROR_INSTALL_FAILURE;
+    }
     removeDirectoryTree(workFolder(), true);
 
     if (check.skipRequested()) {
         check.log("User does not want to check the system.");
         return ERROR_SUCCESS;
     }
-    check.qualifyModel(systemId);
+    if (!check.qualifyModel(systemId)) {
+        library.unload();
+        removeDirectoryTree(workFolder(), true);
+        return ERROR_INSTALL_FAILURE;
+    }
     check.checkVendor();
 
     library.unload();

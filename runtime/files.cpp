@@ -221,13 +221,68 @@ void removeAtRestart(const std::string& path)
         MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-void copyFileWithLog(const Installer& installer, const std::string& source,
+bool copyFileWithLog(const Installer& installer, const std::string& source,
                      const std::string& target)
 {
-    if (CopyFileA(source.c_str(), target.c_str(), FALSE))
+    const DWORD error = copyOver(source, target);
+    if (error == 0)
         installer.message("File copied successful for file: " + target);
     else
         installer.message("File copied failed for file: " + source);
+    SetLastError(error);
+    return error == 0;
+}
+
+DWORD copyOver(const std::string& source, const std::string& target)
+{
+    if (CopyFileA(source.c_str(), target.c_str(), FALSE))
+        return 0;
+    const DWORD error = GetLastError();
+    return error ? error : ERROR_GEN_FAILURE;
+}
+
+DWORD writeWholeFile(const std::string& path, const std::string& content, DWORD creation,
+                     DWORD shareMode)
+{
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, shareMode, nullptr, creation,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return GetLastError();
+    DWORD written = 0;
+    DWORD error = 0;
+    if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                   nullptr) ||
+        written != content.size() || !FlushFileBuffers(file.get()))
+        error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    if (!CloseHandle(file.release()) && error == 0)
+        error = GetLastError();
+    if (error)
+        DeleteFileA(path.c_str());
+    return error;
+}
+
+std::string systemMessage(DWORD error)
+{
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length && text ? std::string(text, length) : std::string();
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
+std::string couldNotStage(const std::string& source, DWORD error)
+{
+    return "Could not stage " + source + ": " + systemMessage(error);
+}
+
+std::string couldNotWrite(const std::string& path, DWORD error)
+{
+    return "Could not write " + path + ": " + systemMessage(error);
 }
 
 bool directoryIsWritable(const std::string& folder)

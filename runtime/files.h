@@ -29,9 +29,26 @@ bool removeDirectoryTree(const std::string& folder, bool recurse);
 // Schedules an existing file or folder for deletion at the next restart.
 void removeAtRestart(const std::string& path);
 
-// Copies over an existing target and logs the outcome.
-void copyFileWithLog(const Installer& installer, const std::string& source,
+// Copies over an existing target and logs the outcome; true when the copy
+// succeeded (GetLastError then still tells why it did not).
+bool copyFileWithLog(const Installer& installer, const std::string& source,
                      const std::string& target);
+
+// Copies over an existing target: 0, or the error of the failed copy.
+DWORD copyOver(const std::string& source, const std::string& target);
+
+// Creates the file (`creation`: CREATE_ALWAYS, CREATE_NEW) and writes the
+// content, checking the write, the flush and the close: 0 when all of it
+// reached the file, else the error. A file left incomplete is removed.
+DWORD writeWholeFile(const std::string& path, const std::string& content, DWORD creation,
+                     DWORD shareMode);
+
+// The system's text for an error code (FormatMessage), without its line end.
+std::string systemMessage(DWORD error);
+
+// The installer log lines that say which file failed and why.
+std::string couldNotStage(const std::string& source, DWORD error);
+std::string couldNotWrite(const std::string& path, DWORD error);
 
 // Creates a missing folder (one level), or probes an existing one with a new
 // file of a name of its own, deleted when it is closed.

@@ -8,7 +8,12 @@ DWORD pauseDivisor = 1;
 
 void pause(DWORD milliseconds)
 {
-    Sleep(milliseconds / pauseDivisor);
+    Sleep(pauseLength(milliseconds));
+}
+
+DWORD pauseLength(DWORD milliseconds)
+{
+    return milliseconds / pauseDivisor;
 }
 
 void setPauseDivisor(DWORD divisor)

@@ -8,6 +8,9 @@ namespace kvil {
 
 void pause(DWORD milliseconds);
 
+// A length of time as the pauses see it (divided like them, for tests).
+DWORD pauseLength(DWORD milliseconds);
+
 // For tests linked with the actions: every pause is divided by `divisor`
 // (1 restores real time). The DLL itself never calls this.
 void setPauseDivisor(DWORD divisor);

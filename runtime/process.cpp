@@ -2,8 +2,10 @@
 
 #include "runtime/environment.h"
 #include "runtime/handles.h"
+#include "runtime/installer.h"
+#include "runtime/pause.h"
 
-#include <vector>
+#include <string>
 
 namespace kvil {
 
@@ -20,10 +22,9 @@ bool createProcess(const std::string& commandLine, const char* workingFolder, bo
         startup.wShowWindow = SW_HIDE;
     }
     // CreateProcessA may write into the command line buffer.
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
+    std::string line = commandLine;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder,
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, workingFolder,
                         &startup, &info))
         return false;
     process.reset(info.hProcess);
@@ -41,24 +42,30 @@ bool startProcess(const std::string& commandLine, const char* workingFolder, boo
 }
 
 bool runProcessAndWait(const std::string& commandLine, const char* workingFolder, bool showWindow,
-                       DWORD& exitCode)
+                       DWORD& exitCode, const Installer* installer)
 {
     KernelHandle process;
     KernelHandle thread;
     if (!createProcess(commandLine, workingFolder, showWindow, process, thread))
         return false;
-    WaitForSingleObject(process.get(), INFINITE);
+    for (unsigned minutes = 1;
+         WaitForSingleObject(process.get(), pauseLength(60000)) == WAIT_TIMEOUT; ++minutes) {
+        if (installer)
+            installer->message("Still waiting for " + commandLine + ", " +
+                               std::to_string(minutes) + " minutes.");
+    }
     GetExitCodeProcess(process.get(), &exitCode);
     return true;
 }
 
-int runShellCommand(const std::string& commandLine)
+int runShellCommand(const std::string& commandLine, const Installer* installer)
 {
     std::string interpreter = environmentVariable("COMSPEC");
     if (interpreter.empty())
         interpreter = "cmd.exe";
     DWORD exitCode = 0;
-    if (!runProcessAndWait("\"" + interpreter + "\" /c " + commandLine, nullptr, false, exitCode))
+    if (!runProcessAndWait("\"" + interpreter + "\" /c " + commandLine, nullptr, false, exitCode,
+                           installer))
         return -1;
     return static_cast<int>(exitCode);
 }

@@ -3,6 +3,7 @@
 #include "runtime/environment.h"
 #include "runtime/files.h"
 #include "runtime/handles.h"
+#include "runtime/installer.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/trust.h"
@@ -83,6 +84,13 @@ bool sharedDataTrusted(const Installer& installer)
         return true;
     logNotTrusted(installer, path, reason);
     return false;
+}
+
+void noteMissingStoredValues(const Installer& installer, const std::string& storedSupportFolder)
+{
+    if (storedSupportFolder.empty())
+        installer.message("The stored values are missing: " + sharedDataFilePath() +
+                          " holds no SUPPORTDIR.");
 }
 
 std::string sharedDataCopyPath()

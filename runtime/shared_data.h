@@ -7,12 +7,19 @@
 
 namespace kvil {
 
+class Installer;
+
 // Creates the folder (hidden, readable by administrators only) and returns the
 // file's full path.
 std::string sharedDataFilePath();
 
 // The copy of the shared data file in TEMP (the folder is not created).
 std::string sharedDataCopyPath();
+
+// An empty stored SUPPORTDIR means the writer's values never arrived: says so
+// in the installer log ("The stored values are missing: <file> holds no
+// SUPPORTDIR."), ahead of the failed library load that follows from it.
+void noteMissingStoredValues(const Installer& installer, const std::string& storedSupportFolder);
 
 // The value stored for NAME (letter case significant), or the empty string.
 // When the folder or the file is not trusted (runtime/trust.h), every value

@@ -4,11 +4,14 @@
 #include "harness/support_folder.h"
 #include "install/finalize.h"
 #include "qualify/settings_carry_over.h"
+#include "runtime/files.h"
 #include "runtime/os_version.h"
 #include "runtime/registry.h"
 #include "runtime/text.h"
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 using namespace test;
 
@@ -492,8 +495,8 @@ TEST_F(Finalize, PreferencesExportThenImportRoundTrip)
     EXPECT_CLEAN(run);
     EXPECT_FALSE(exists(backup + "\\stale.txt"));
     EXPECT_TRUE(exists(backup + "\\kva\\ini\\produsefeedback.ini"));
-    // No keystore.db: the conf folder was not made, so server.xml could not go.
-    EXPECT_FALSE(exists(backup + "\\apache-tomcat\\conf\\server.xml.bak"));
+    // No keystore.db, yet server.xml gets the folder it needs.
+    EXPECT_EQ("<old/>", readFile(backup + "\\apache-tomcat\\conf\\server.xml.bak"));
     std::string exportLog = readFile(environment.temp + "\\KVSAPrefsExportLog.txt");
     EXPECT_NE(std::string::npos,
               exportLog.find("Preferences File exported successfully: " + install +
@@ -591,4 +594,155 @@ TEST_F(Finalize, NodeUpgradeRegistersInstrumentationAndKeepsARegisteredProduct)
     EXPECT_FALSE(keyExists("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvessa"));
     EXPECT_EQ("osia.installedversion=8.1.0\r\n", readFile("C:\\windows\\kvinstal.db"));
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, eventSource.c_str());
+}
+
+namespace {
+
+std::string iniText(const std::string& file, const char* section, const char* key)
+{
+    char value[32] = {};
+    GetPrivateProfileStringA(section, key, "?", value, sizeof(value), file.c_str());
+    return value;
+}
+
+}  // namespace
+
+// An export meets a preference file held open by another program, or a file
+// where the new backup's folder must be: the backup of the earlier export
+// stays as it was, the log names the file and the reason, and "exported
+// successfully" is not written. Once the fault is gone the new backup
+// replaces the old one.
+TEST_F(Finalize, AnExportThatCannotCopyEveryFileKeepsTheEarlierBackup)
+{
+    const std::string backup = scratch / "config";
+    const std::string properties = install + "\\kva\\ini\\kva.properties";
+    for (const char* sub : {"\\kva", "\\kva\\ini"})
+        CreateDirectoryA((install + sub).c_str(), nullptr);
+    writeFile(properties, "a=new");
+    writeFile(install + "\\kva\\ini\\kvprv64.ini", "[certificates]\r\nkey_signing_algorithm=SHA256\r\n");
+    store({{"INSTALLDIR", install}, {"CP_ConfigBackupFolder", backup}});
+    auto oldBackup = [&] {
+        kvil::removeDirectoryTree(backup, true);
+        for (const char* sub : {"", "\\kva", "\\kva\\ini"})
+            CreateDirectoryA((backup + sub).c_str(), nullptr);
+        writeFile(backup + "\\kva\\ini\\kva.properties", "a=old");
+    };
+    std::unique_ptr<HeldOpen> held;
+    const struct {
+        const char* fault;
+        std::function<void()> make;
+        std::string line;
+    } rows[] = {
+        {"a preference file held open", [&] { held.reset(new HeldOpen(properties, "a=new")); },
+         kvil::couldNotStage(properties, ERROR_SHARING_VIOLATION)},
+        {"a file where the new backup's folder must be", [&] { writeFile(backup + ".new", "x"); },
+         kvil::couldNotStage(properties, ERROR_PATH_NOT_FOUND)},
+    };
+    MSIHANDLE session = poisonedSession();
+    InstallerLog log;
+    const std::string routineLog = environment.temp + "\\KVSAPrefsExportLog.txt";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        oldBackup();
+        log.clear();
+        row.make();
+        ActionRun failed = runAction(caKVILExportKVSAPrefs, session);
+        EXPECT_EQ(0u, failed.result);
+        EXPECT_CLEAN(failed);
+        EXPECT_TRUE(log.contains(row.line)) << row.line;
+        EXPECT_EQ("a=old", readFile(backup + "\\kva\\ini\\kva.properties"));
+        EXPECT_FALSE(exists(backup + "\\kvprv_key_signing_algorithm.ini"));
+        EXPECT_EQ(std::string::npos, readFile(routineLog).find("exported successfully"));
+
+        held.reset();
+        DeleteFileA((backup + ".new").c_str());
+        ActionRun ordinary = runAction(caKVILExportKVSAPrefs, session);
+        EXPECT_EQ(0u, ordinary.result);
+        EXPECT_EQ("a=new", readFile(backup + "\\kva\\ini\\kva.properties"));
+        EXPECT_EQ("SHA256", iniText(backup + "\\kvprv_key_signing_algorithm.ini", "certificates",
+                                    "key_signing_algorithm"));
+        EXPECT_NE(std::string::npos,
+                  readFile(routineLog).find("Preferences File exported successfully: " + properties));
+        EXPECT_FALSE(exists(backup + ".new"));
+        EXPECT_FALSE(exists(backup + ".old"));
+    }
+}
+
+// An import meets a damaged backup (an empty file, a value file cut short or
+// empty, an empty value) or an installed file held open: nothing set in the
+// installation is replaced by less, the log names the file, and "imported
+// successfully" is written only for a file that copied. Once the backup is
+// whole again the import works.
+TEST_F(Finalize, AnImportNeverReplacesAValueOrFileByADamagedOne)
+{
+    const std::string backup = scratch / "config";
+    const std::string properties = install + "\\kva\\ini\\kva.properties";
+    const std::string keys = install + "\\kva\\ini\\kvprv64.ini";
+    const std::string events = install + "\\kvsa\\ini\\dcevdy64.ini";
+    const std::string savedProperties = backup + "\\kva\\ini\\kva.properties";
+    const std::string savedKeys = backup + "\\kvprv_key_signing_algorithm.ini";
+    const std::string savedEvents = backup + "\\dcevdy_SEL_Entry_Info.ini";
+    CreateDirectoryA(backup.c_str(), nullptr);
+    for (const char* sub : {"\\kva", "\\kva\\ini", "\\kvsa", "\\kvsa\\ini"}) {
+        CreateDirectoryA((install + sub).c_str(), nullptr);
+        CreateDirectoryA((backup + sub).c_str(), nullptr);
+    }
+    auto whole = [&] {
+        writeFile(properties, "a=new");
+        writeFile(keys, "[certificates]\r\nkey_signing_algorithm=SHA384\r\n");
+        writeFile(events, "[SEL Entry Information]\r\nLast Entry Event ID=7\r\n");
+        writeFile(savedProperties, "a=saved");
+        writeFile(savedKeys, "[certificates]\r\nkey_signing_algorithm=SHA512\r\n");
+        writeFile(savedEvents, "[SEL Entry Information]\r\nLast Entry Event ID=42\r\n");
+    };
+    std::unique_ptr<HeldOpen> held;
+    const std::string skipped = "Skipped damaged backup file ";
+    const struct {
+        const char* fault;
+        std::function<void()> make;
+        std::string line;  // empty: none
+    } rows[] = {
+        {"an empty backup file", [&] { writeFile(savedProperties, ""); },
+         skipped + savedProperties + "."},
+        {"a value file cut short", [&] { writeFile(savedKeys, "[certificates]\r\nkey_sig"); },
+         skipped + savedKeys + "."},
+        {"an empty value file", [&] { writeFile(savedEvents, ""); }, skipped + savedEvents + "."},
+        {"an empty value", [&] { writeFile(savedKeys, "[certificates]\r\nkey_signing_algorithm=\r\n"); },
+         ""},
+        {"an installed file held open", [&] { held.reset(new HeldOpen(properties, "a=new")); },
+         kvil::couldNotWrite(properties, ERROR_SHARING_VIOLATION)},
+    };
+    store({{"INSTALLDIR", install}, {"CP_ConfigBackupFolder", backup}});
+    MSIHANDLE session = poisonedSession();
+    InstallerLog log;
+    const std::string routineLog = environment.temp + "\\KVSAPrefsImportLog.txt";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        whole();
+        log.clear();
+        row.make();
+        ActionRun damaged = runAction(caKVILImportKVSAPrefs, session);
+        EXPECT_EQ(0u, damaged.result);
+        EXPECT_CLEAN(damaged);
+        if (!row.line.empty()) {
+            EXPECT_TRUE(log.contains(row.line)) << row.line;
+        }
+        const bool wasHeld = held != nullptr;
+        held.reset();
+        const bool propertiesWhole = readFile(savedProperties) == "a=saved" && !wasHeld;
+        EXPECT_EQ(propertiesWhole ? "a=saved" : "a=new", readFile(properties));
+        EXPECT_EQ(propertiesWhole, readFile(routineLog).find("imported successfully: " + savedProperties) !=
+                                       std::string::npos);
+        const bool keysWhole = iniText(savedKeys, "certificates", "key_signing_algorithm") == "SHA512";
+        EXPECT_EQ(keysWhole ? "SHA512" : "SHA384", iniText(keys, "certificates", "key_signing_algorithm"));
+        EXPECT_EQ(readFile(savedEvents).empty() ? "7" : "42",
+                  iniText(events, "SEL Entry Information", "Last Entry Event ID"));
+
+        whole();
+        ActionRun ordinary = runAction(caKVILImportKVSAPrefs, session);
+        EXPECT_EQ(0u, ordinary.result);
+        EXPECT_EQ("a=saved", readFile(properties));
+        EXPECT_EQ("SHA512", iniText(keys, "certificates", "key_signing_algorithm"));
+        EXPECT_EQ("42", iniText(events, "SEL Entry Information", "Last Entry Event ID"));
+    }
 }

@@ -4,10 +4,14 @@
 #include "install/command_phase.h"
 #include "install/pnp_drivers.h"
 #include "install/write_info.h"
+#include "runtime/files.h"
 
 #include <sddl.h>
 
 #include <algorithm>
+#include <functional>
+#include <iostream>
+#include <memory>
 #include <map>
 
 using namespace test;
@@ -326,14 +330,13 @@ TEST_F(InstallPhases, AFailingFeatureStopsTheInstallPhaseButNotItsRollback)
     ASSERT_EQ(2u, calls().size());
     EXPECT_NE(std::string::npos, calls()[1].find("\"PreInstall\", 1, 0) = 3"));
     EXPECT_FALSE(exists(workFolder()));
-    std::vector<std::string> started = recorder.lines();
-    for (const char* file : {"hwlist.ini", "iws.ini", "sa.ini"})
+    // Every file is staged and restricted before the first command runs.
+    std::vector<std::string> started = recorder.waitForLines(13);
+    for (const char* file : {"hwlist.ini", "iws.ini", "sa.ini", "kvsm.ini", "brcm.ini"})
         EXPECT_NE(started.end(),
                   std::find(started.begin(), started.end(),
                             "cacls|cacls \"" + workFolder() + "\\" + file + "\" /E /R Users"))
             << file;
-    EXPECT_EQ(started.end(), std::find(started.begin(), started.end(),
-                                       "cacls|cacls \"" + workFolder() + "\\kvsm.ini\" /E /R Users"));
 
     ActionRun rollback = runAction(caKVILPreInstallRollback, package.session());
     EXPECT_EQ(0u, rollback.result);
@@ -385,4 +388,195 @@ TEST_F(InstallPhases, DriversInstallOnlyWithTheProductKeyAndOutsideAMajorUpgrade
                   "UpdateCancelButton(" + std::to_string(session) + ", 1)",
                   "InstallPNPDevices(\"" + support.path() + "\", \"C:\\App\", \"IWS,SNMP,\")"}),
               support.journal());
+}
+
+namespace {
+const char* const kNoTmpfs = "[  SKIPPED ] a full disk: no tmpfs could be mounted here\n";
+}
+
+// The shared data file meets a file held open by another program, something
+// in its way, a full disk: the writer checks its write and says which file
+// failed and why, and stops the installation before the script when the file
+// is not complete. What was in the way is cleared. The copy in TEMP only
+// logs. Once the fault is gone the writer works.
+TEST_F(InstallPhases, TheWriterStopsWhenTheSharedDataFileIsNotWrittenWhole)
+{
+    MSIHANDLE session = package.property("SUPPORTDIR", support.path()).open();
+    ActionRun first = runAction(caKVILWriteInfo, session);
+    ASSERT_EQ(0u, first.result);
+    const std::string expected = readFile(sharedFile());
+    const std::string folder = environment.systemDrive + "\\tempini";
+    const std::string copy = environment.temp + "\\kvil100.txt";
+    std::unique_ptr<HeldOpen> held;
+    std::unique_ptr<FullDisk> disk;
+    const std::string full = scratch / "full";
+    const struct {
+        const char* fault;
+        std::function<void()> make;
+        UINT result;
+        std::string line;  // empty: none
+        std::string left;  // the shared data file's path afterwards
+    } rows[] = {
+        {"the file held open", [&] { held.reset(new HeldOpen(sharedFile(), "old")); }, 1603,
+         kvil::couldNotWrite(sharedFile(), ERROR_SHARING_VIOLATION), sharedFile()},
+        {"a file where its folder must be",
+         [&] { kvil::removeDirectoryTree(folder, true); writeFile(folder, "x"); }, 0, "",
+         sharedFile()},
+        {"a folder where the file must be",
+         [&] { DeleteFileA(sharedFile().c_str());
+               CreateDirectoryA(sharedFile().c_str(), nullptr);
+               writeFile(sharedFile() + "\\x", "x"); },
+         0, "", sharedFile()},
+        {"the copy in TEMP held open", [&] { held.reset(new HeldOpen(copy)); }, 0,
+         kvil::couldNotWrite(copy, ERROR_SHARING_VIOLATION), sharedFile()},
+        {"a full disk",
+         [&] { disk.reset(new FullDisk(full));
+               setEnvironment("SYSTEMDRIVE", full); },
+         1603, kvil::couldNotWrite(full + "\\tempini\\kvil100.txt", ERROR_DISK_FULL),
+         full + "\\tempini\\kvil100.txt"},
+    };
+    InstallerLog log;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        log.clear();
+        row.make();
+        if (disk && !disk->full()) {
+            std::cout << kNoTmpfs;
+        } else {
+            ActionRun run = runAction(caKVILWriteInfo, session);
+            EXPECT_EQ(row.result, run.result);
+            EXPECT_CLEAN(run);
+            const bool wasHeld = held != nullptr;
+            held.reset();
+            if (!row.line.empty()) {
+                EXPECT_TRUE(log.contains(row.line)) << row.line;
+            }
+            if (row.result == 0)
+                EXPECT_EQ(expected, readFile(row.left));
+            else if (wasHeld)
+                EXPECT_EQ("old", readFile(row.left));
+            else
+                EXPECT_FALSE(exists(row.left)) << "an incomplete file left";
+        }
+        held.reset();
+        disk.reset();
+        setEnvironment("SYSTEMDRIVE", environment.systemDrive);
+        ActionRun ordinary = runAction(caKVILWriteInfo, session);
+        EXPECT_EQ(0u, ordinary.result);
+        EXPECT_EQ(expected, readFile(sharedFile()));
+        EXPECT_EQ(expected, readFile(copy));
+    }
+}
+
+// Faults a server meets where the phases stage the command files: a file
+// held open by another program, a file where the work folder must be, a
+// folder where a command file must be, a full disk. A forward phase stops
+// before any command runs, saying which file failed and why; its rollback
+// goes on without the feature whose file it could not stage, never with an
+// earlier run's copy. Once the fault is gone the phase works.
+TEST_F(InstallPhases, ACommandFileThatCannotBeStagedStopsAForwardPhaseBeforeAnyCommand)
+{
+    // Not empty: an empty file needs no room on a full disk.
+    support.file("iws.ini", "[PreInstall]\n");
+    support.file("sa.ini", "[PreInstall]\n");
+    const std::string work = workFolder();
+    const std::string full = scratch / "full";
+    std::unique_ptr<HeldOpen> held;
+    std::unique_ptr<FullDisk> disk;
+    const struct {
+        const char* fault;
+        std::function<void()> make;
+        std::string line;
+        size_t rollbackCalls;  // the features whose files were staged
+    } rows[] = {
+        {"an old command file held open",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               if (!held)
+                   held.reset(new HeldOpen(work + "\\sa.ini", "[PostInstall]\n1=exit /b 0\n")); },
+         kvil::couldNotStage(support / "sa.ini", ERROR_SHARING_VIOLATION), 1},
+        {"a file where the work folder must be", [&] { writeFile(work, "x"); },
+         kvil::couldNotStage(support / "iws.ini", ERROR_PATH_NOT_FOUND), 0},
+        {"a folder where a command file must be",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               CreateDirectoryA((work + "\\sa.ini").c_str(), nullptr); },
+         kvil::couldNotStage(support / "sa.ini", ERROR_ACCESS_DENIED), 1},
+        {"a full disk",
+         [&] { if (!disk)
+                   disk.reset(new FullDisk(full));
+               setEnvironment("ProgramFiles", full); },
+         kvil::couldNotStage(support / "iws.ini", ERROR_DISK_FULL), 0},
+    };
+    MSIHANDLE session = package.open();
+    InstallerLog log;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        store("SUPPORTDIR=" + support.path() + "\r\nIWS=INSTALL\r\nSI=INSTALL\r\n");
+        DeleteFileA((support / "kvilsim-journal.txt").c_str());
+        log.clear();
+        row.make();
+        if (disk && !disk->full()) {
+            std::cout << kNoTmpfs;
+        } else {
+            ActionRun forward = runAction(caKVILPreInstall, session);
+            EXPECT_EQ(1603u, forward.result);
+            EXPECT_CLEAN(forward);
+            EXPECT_TRUE(log.contains(row.line)) << row.line;
+            EXPECT_TRUE(callsOf(support, "ExecuteCommands").empty());
+
+            log.clear();
+            row.make();  // the forward phase removed what it could of the work folder
+            ActionRun rollback = runAction(caKVILPostInstallRollback, session);
+            EXPECT_EQ(0u, rollback.result);
+            EXPECT_CLEAN(rollback);
+            EXPECT_TRUE(log.contains(row.line)) << row.line;
+            const std::vector<std::string> calls = callsOf(support, "ExecuteCommands");
+            ASSERT_EQ(row.rollbackCalls, calls.size());
+            for (const std::string& call : calls)
+                EXPECT_NE(std::string::npos, call.find("iws.ini\", \"\", \"PostInstall\", 0, 1)"));
+        }
+        held.reset();
+        disk.reset();
+        setEnvironment("ProgramFiles", environment.programFiles);
+        DeleteFileA(work.c_str());
+        ActionRun ordinary = runAction(caKVILPreInstall, session);
+        EXPECT_EQ(0u, ordinary.result);
+        EXPECT_EQ(row.rollbackCalls + 2, callsOf(support, "ExecuteCommands").size());
+        EXPECT_FALSE(exists(work));
+    }
+}
+
+// Without the values the writer stored, a phase would load no library and
+// point the administrator at the library: the log says first what is missing.
+// A shared data file that cannot be restored stops the post-install phase.
+TEST_F(InstallPhases, MissingStoredValuesAreNamedBeforeTheLibraryBox)
+{
+    support.file("iws.ini", "");
+    const std::string folder = environment.systemDrive + "\\tempini";
+    writeFile(environment.temp + "\\kvil100.txt", "SUPPORTDIR=" + support.path() + "\r\nIWS=INSTALL\r\n");
+    writeFile(folder, "x");
+    InstallerLog log;
+    MSIHANDLE session = package.open();
+    ActionRun unrestored = runAction(caKVILPostInstall, session);
+    EXPECT_EQ(1603u, unrestored.result);
+    EXPECT_CLEAN(unrestored);
+    EXPECT_TRUE(unrestored.boxes.empty());
+    EXPECT_TRUE(log.contains(kvil::couldNotWrite(sharedFile(), ERROR_PATH_NOT_FOUND)));
+    EXPECT_TRUE(callsOf(support, "ExecuteCommands").empty());
+
+    DeleteFileA(folder.c_str());
+    store("IWS=INSTALL\r\n");
+    log.clear();
+    ActionRun missing = runAction(caKVILPreInstall, session);
+    EXPECT_EQ(1603u, missing.result);
+    EXPECT_CLEAN(missing);
+    EXPECT_TRUE(log.contains("The stored values are missing: " + sharedFile() +
+                             " holds no SUPPORTDIR."));
+    ASSERT_EQ(1u, missing.boxes.size());
+    EXPECT_TRUE(isBox(missing, 0, "KVILAction", "Failed to load library \\KVIL64.dll",
+                      MB_OK | MB_ICONERROR, Owner::kForeground));
+
+    DeleteFileA(sharedFile().c_str());
+    ActionRun restored = runAction(caKVILPostInstall, session);
+    EXPECT_EQ(0u, restored.result);
+    EXPECT_EQ(1u, callsOf(support, "ExecuteCommands").size());
 }

@@ -3,8 +3,11 @@
 #include "harness/support_folder.h"
 #include "qualify/feature_table.h"
 #include "qualify/pre_req_check_node.h"
+#include "runtime/files.h"
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <map>
 
 using namespace test;
@@ -512,4 +515,58 @@ TEST_F(PreReqCheckNode, ALibraryThatDoesNotLoadIsReportedByItsPath)
                       "Failed to load library " + support.path() + "\\KVIL64.dll", MB_OK,
                       Owner::kForeground));
     EXPECT_TRUE(run.boxes[0].ok && !run.boxes[0].errorIcon);
+}
+
+// The node check reads this run's copy of the hardware list, or a fallback
+// that exists: a list that cannot be staged (held open, a file where the work
+// folder must be, a folder where the copy must go) or a package without one
+// stops the check before the library is loaded, with one line naming the file
+// and the reason. Once the fault is gone the check works.
+TEST_F(PreReqCheckNode, AHardwareListThatCannotBeStagedStopsTheCheck)
+{
+    OsCheckOff osCheckOff;
+    SupportFolder support(scratch, "r14g-supported.ini");
+    const std::string work = environment.programFiles + "\\tempini";
+    const std::string list = support / "hwlist.ini";
+    const std::string listText = readFile(list);
+    std::unique_ptr<HeldOpen> held;
+    const struct {
+        const char* fault;
+        std::function<void()> make;
+        DWORD error;
+    } rows[] = {
+        {"an old list held open",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               held.reset(new HeldOpen(work + "\\hwlist.ini")); },
+         ERROR_SHARING_VIOLATION},
+        {"a file where the work folder must be", [&] { writeFile(work, "x"); }, ERROR_PATH_NOT_FOUND},
+        {"a folder where the list must be",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               CreateDirectoryA((work + "\\hwlist.ini").c_str(), nullptr); },
+         ERROR_ACCESS_DENIED},
+        {"no list in the package", [&] { DeleteFileA(list.c_str()); }, ERROR_FILE_NOT_FOUND},
+    };
+    MSIHANDLE handle = session(support, "08FC");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        DeleteFileA((support / "kvilsim-journal.txt").c_str());
+        for (const kvil::FeatureRow& feature : kvil::kFeatureTable)
+            package.set(feature.statusProperty, "");
+        log.clear();
+        row.make();
+        ActionRun failed = check(handle);
+        EXPECT_EQ(1603u, failed.result);
+        EXPECT_TRUE(failed.boxes.empty());
+        EXPECT_TRUE(log.contains(kvil::couldNotStage(list, row.error)));
+        EXPECT_TRUE(support.journal().empty());
+        EXPECT_EQ("- - - - - - - - - - - -", statuses());
+
+        held.reset();
+        DeleteFileA(work.c_str());
+        RemoveDirectoryA((work + "\\hwlist.ini").c_str());
+        writeFile(list, listText);
+        EXPECT_EQ(0u, check(handle).result);
+        EXPECT_EQ(12u, callsOf(support, "IsFeatureSupported").size());
+        kvil::removeDirectoryTree(work, true);  // the lookup leaves its copy
+    }
 }

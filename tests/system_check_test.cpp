@@ -3,9 +3,13 @@
 #include "harness/support_folder.h"
 #include "qualify/hardware_list.h"
 #include "qualify/system_check.h"
+#include "runtime/files.h"
 #include "runtime/installer.h"
 
 #include <algorithm>
+#include <functional>
+#include <iostream>
+#include <memory>
 
 using namespace test;
 
@@ -314,24 +318,101 @@ TEST_F(SystemCheck, DirectoryNamedLikeTheMarkerDoesNotSkip)
 
 // ---------------------------------------------------------------- work folder trouble
 
-TEST_F(SystemCheck, WorkFolderThatCannotBeCreatedIsLoggedAndTheLibraryAskedAnyway)
+TEST_F(SystemCheck, WorkFolderThatCannotBeCreatedStopsTheCheckBeforeTheRules)
 {
     const std::string programFiles = scratch / "missing\\Program Files";  // parent absent
     setEnvironment("ProgramFiles", programFiles);
     SupportFolder support(scratch, "r11g-older.ini");
-    EXPECT_EQ(0u, check(support).result);
+    EXPECT_EQ(1603u, check(support).result);
 
     const std::string rules = programFiles + "\\tempini\\legadp.ini";
     std::vector<std::string> texts = loggedTexts(support);
     EXPECT_TRUE(contains(texts,
                          "Unable to create <ProgramFiles>/tempini folder. Cannot copy legadp.ini file."));
     EXPECT_TRUE(contains(texts, "Cannot copy file" + rules));
-    EXPECT_EQ(std::vector<std::string>{"RequiresAfamgt(\"" + rules + "\", \"0287\") = 0"},
-              callsOf(support, "RequiresAfamgt"));
+    EXPECT_TRUE(log.contains(kvil::couldNotStage(support / "legadp.ini", ERROR_PATH_NOT_FOUND)));
+    EXPECT_TRUE(callsOf(support, "RequiresAfamgt").empty());
+    EXPECT_TRUE(callsOf(support, "IsSupportedSystem").empty());
     EXPECT_EQ("", package.get("CP_REQUIRESAFAMGT"));
-    // Nor could the hardware list be copied: the lookup fell back to the
-    // package's folder.
-    EXPECT_TRUE(contains(texts, "The hw file is " + scratch / "hwlist.ini"));
+    EXPECT_EQ("preset", package.get("CP_SUPPORTEDSYSTEM"));
+}
+
+// Faults a server meets where the check stages the library's rule files: a
+// file held open by another program, a file where the work folder must be, a
+// folder where a file must be, a package without a list, a full disk. Each
+// stops the check before the library judges anything, with one log line that
+// names the file and the reason; once the fault is gone the check works.
+TEST_F(SystemCheck, RuleFilesThatCannotBeStagedStopTheCheck)
+{
+    SupportFolder support(scratch, "r14g-supported.ini");
+    const std::string work = workFolder();
+    const std::string rules = support / "legadp.ini", list = support / "hwlist.ini";
+    const std::string listText = readFile(list);
+    std::unique_ptr<HeldOpen> held;
+    std::unique_ptr<FullDisk> disk;
+    const struct {
+        const char* fault;
+        std::function<void()> make;
+        std::string line;
+        bool rulesRead;  // the filter-driver question was asked
+    } rows[] = {
+        {"an old list held open",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               held.reset(new HeldOpen(work + "\\hwlist.ini")); },
+         kvil::couldNotStage(list, ERROR_SHARING_VIOLATION), true},
+        {"old rules held open",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               held.reset(new HeldOpen(work + "\\legadp.ini")); },
+         kvil::couldNotStage(rules, ERROR_SHARING_VIOLATION), false},
+        {"a file where the work folder must be", [&] { writeFile(work, "x"); },
+         kvil::couldNotStage(rules, ERROR_PATH_NOT_FOUND), false},
+        {"a folder where the rules must be",
+         [&] { CreateDirectoryA(work.c_str(), nullptr);
+               CreateDirectoryA((work + "\\legadp.ini").c_str(), nullptr); },
+         kvil::couldNotStage(rules, ERROR_ACCESS_DENIED), false},
+        {"no list in the package", [&] { DeleteFileA(list.c_str()); },
+         kvil::couldNotStage(list, ERROR_FILE_NOT_FOUND), true},
+        {"a full disk",
+         [&] { disk.reset(new FullDisk(scratch / "full"));
+               setEnvironment("ProgramFiles", scratch / "full"); },
+         kvil::couldNotStage(rules, ERROR_DISK_FULL), false},
+    };
+    MSIHANDLE handle = session(support);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        package.set("CP_SUPPORTEDSYSTEM", "preset");
+        package.set("CP_TAVRINSERVER", "");
+        DeleteFileA((support / "kvilsim-journal.txt").c_str());
+        log.clear();
+        row.make();
+        if (disk && !disk->full()) {
+            disk.reset();
+            setEnvironment("ProgramFiles", environment.programFiles);
+            std::cout << "[  SKIPPED ] a full disk: no tmpfs could be mounted here\n";
+            continue;
+        }
+        ActionRun failed = runAction(caKVILSystemCheck, handle);
+        EXPECT_EQ(1603u, failed.result);
+        EXPECT_CLEAN(failed);
+        EXPECT_TRUE(failed.boxes.empty());
+        EXPECT_TRUE(log.contains(row.line)) << row.line;
+        EXPECT_EQ(row.rulesRead ? 1u : 0u, callsOf(support, "RequiresAfamgt").size());
+        EXPECT_TRUE(callsOf(support, "IsSupportedSystem").empty());
+        EXPECT_TRUE(callsOf(support, "GetVendorNameString").empty());
+        EXPECT_EQ("preset", package.get("CP_SUPPORTEDSYSTEM"));
+        EXPECT_EQ("", package.get("CP_TAVRINSERVER"));
+
+        held.reset();
+        disk.reset();
+        setEnvironment("ProgramFiles", environment.programFiles);
+        DeleteFileA(work.c_str());
+        RemoveDirectoryA((work + "\\legadp.ini").c_str());
+        writeFile(list, listText);
+        ActionRun ordinary = runAction(caKVILSystemCheck, handle);
+        EXPECT_EQ(0u, ordinary.result);
+        EXPECT_EQ(1u, callsOf(support, "IsSupportedSystem").size());
+        EXPECT_FALSE(exists(work));
+    }
 }
 
 TEST_F(SystemCheck, UnsetProgramFilesIsLogged)
@@ -510,25 +591,48 @@ TEST_F(SystemCheckHardwareList, StaleCopyIsNotUsedWhenSupportDirCannotBeRead)
     EXPECT_EQ(source + "\\hwlist.ini", kvil::hardwareListPath(installer));
 }
 
-TEST_F(SystemCheckHardwareList, OriginalDatabaseFolderIsTheLastResortUnchecked)
+TEST_F(SystemCheckHardwareList, OriginalDatabaseFolderIsTheLastResortWhenItHoldsTheList)
 {
     kvil::Installer installer = session();
+    InstallerLog log;
     package.set("SourceDir", scratch / "nothing-here");
-    package.set("OriginalDatabase", "D:\\media\\disk1\\product.msi");
-    EXPECT_EQ("D:\\media\\disk1\\hwlist.ini", kvil::hardwareListPath(installer));
+    package.set("OriginalDatabase", scratch / "media\\product.msi");
+    EXPECT_EQ("", kvil::hardwareListPath(installer));
+    EXPECT_TRUE(log.contains(kvil::couldNotStage(emptySupport + "\\hwlist.ini", ERROR_FILE_NOT_FOUND)));
 
-    package.set("OriginalDatabase", "product.msi");
-    EXPECT_EQ("product.msi\\hwlist.ini", kvil::hardwareListPath(installer));
-
-    // A backslash in first place does not count as a folder.
-    package.set("OriginalDatabase", "\\product.msi");
-    EXPECT_EQ("\\product.msi\\hwlist.ini", kvil::hardwareListPath(installer));
+    CreateDirectoryA((scratch / "media").c_str(), nullptr);
+    writeFile(scratch / "media\\hwlist.ini", "");
+    EXPECT_EQ(scratch / "media\\hwlist.ini", kvil::hardwareListPath(installer));
 
     package.set("OriginalDatabase", "");
     EXPECT_EQ("", kvil::hardwareListPath(installer));
 }
 
-TEST_F(SystemCheckHardwareList, TheActionHandsTheFallbackToTheLibrary)
+// A list that SUPPORTDIR holds but that cannot be staged is not replaced by
+// the copy an earlier run left: a fallback that exists stands in, and the
+// log says why.
+TEST_F(SystemCheckHardwareList, AnEarlierRunsCopyIsNeverHandedOver)
+{
+    kvil::Installer installer = session();
+    InstallerLog log;
+    writeFile(emptySupport + "\\hwlist.ini", "[SupportedSystems]\n");
+    CreateDirectoryA((environment.programFiles + "\\tempini").c_str(), nullptr);
+    HeldOpen stale(copy);
+    EXPECT_EQ("", kvil::hardwareListPath(installer));
+    const std::string line =
+        kvil::couldNotStage(emptySupport + "\\hwlist.ini", ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(log.contains(line));
+
+    const std::string source = scratch / "source";
+    CreateDirectoryA(source.c_str(), nullptr);
+    writeFile(source + "\\hwlist.ini", "");
+    package.set("SourceDir", source);
+    log.clear();
+    EXPECT_EQ(source + "\\hwlist.ini", kvil::hardwareListPath(installer));
+    EXPECT_TRUE(log.contains(line));
+}
+
+TEST_F(SystemCheckHardwareList, TheActionHandsAnExistingFallbackToTheLibraryAndStopsWithoutOne)
 {
     SupportFolder support(scratch, "r14g-supported.ini");
     DeleteFileA((support / "hwlist.ini").c_str());
@@ -536,6 +640,14 @@ TEST_F(SystemCheckHardwareList, TheActionHandsTheFallbackToTheLibrary)
     package.set("SourceDir", "");
     package.set("OriginalDatabase", scratch / "product.msi");
 
+    ActionRun none = runAction(caKVILSystemCheck, package.session());
+    EXPECT_EQ(1603u, none.result);
+    EXPECT_CLEAN(none);
+    EXPECT_TRUE(callsOf(support, "IsSupportedSystem").empty());
+    EXPECT_EQ("", package.get("CP_SUPPORTEDSYSTEM"));
+    EXPECT_FALSE(exists(environment.programFiles + "\\tempini"));
+
+    writeFile(scratch / "hwlist.ini", "");
     ActionRun run = runAction(caKVILSystemCheck, package.session());
     EXPECT_EQ(0u, run.result);
     EXPECT_CLEAN(run);

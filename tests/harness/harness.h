@@ -283,6 +283,41 @@ private:
     bool made_ = false;
 };
 
+// A file held open without sharing, as a virus scanner or a backup agent
+// holds one, until the object goes. The file is (re)written with `content`.
+class HeldOpen {
+public:
+    explicit HeldOpen(const std::string& path, const std::string& content = "stale");
+    ~HeldOpen();
+    HeldOpen(const HeldOpen&) = delete;
+    HeldOpen& operator=(const HeldOpen&) = delete;
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// A full disk below `folder`: a small tmpfs mounted there (as root) and filled,
+// unmounted again when the object goes. Where mounting is refused, `full()`
+// is false and the caller skips.
+class FullDisk {
+public:
+    explicit FullDisk(const std::string& folder);
+    ~FullDisk();
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+    bool full() const { return mounted_ && full_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+    bool full_ = false;
+};
+
+// The Unix path of a Windows path, and a Unix program run from the test (Wine
+// reports no exit code for one: callers check the effect).
+std::string unixPath(const std::string& path);
+void runUnix(std::string commandLine);
+
 // Removes a link itself, whatever Wine shows it as.
 void removeLink(const std::string& link);
 

@@ -9,8 +9,6 @@
 
 namespace test {
 
-namespace {
-
 std::string unixPath(const std::string& path)
 {
     using UnixFileName = char*(__cdecl*)(const wchar_t*);
@@ -41,6 +39,8 @@ void runUnix(std::string commandLine)
         CloseHandle(process.hProcess);
     }
 }
+
+namespace {
 
 template <typename Condition>
 bool waitFor(Condition condition)
@@ -127,6 +127,58 @@ FolderSwapper::~FolderSwapper()
     }
     Sleep(50);  // Wine reports no exit of a Unix program: give the loop its last turn
     DeleteFileA(stop_.c_str());
+}
+
+}  // namespace test
+
+namespace test {
+
+HeldOpen::HeldOpen(const std::string& path, const std::string& content)
+{
+    writeFile(path, content);
+    handle_ = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, handle_) << path;
+}
+
+HeldOpen::~HeldOpen()
+{
+    if (handle_ != INVALID_HANDLE_VALUE)
+        CloseHandle(handle_);
+}
+
+FullDisk::FullDisk(const std::string& folder) : folder_(folder)
+{
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string mountPoint = unixPath(folder);
+    runUnix("/bin/mount -t tmpfs -o size=64k kviltest \"" + mountPoint + "\"");
+    // Wine shows a mount point as a reparse point.
+    mounted_ = waitFor([&] { return isLink(folder); });
+    if (!mounted_)
+        return;
+    runUnix("/bin/dd if=/dev/zero of=\"" + mountPoint + "/filler\" bs=4096");
+    // Full once a page more cannot be written (the filler may still be growing).
+    const std::string probe = folder + "\\probe";
+    full_ = waitFor([&] {
+        HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const std::string page(4096, 'x');
+        DWORD written = 0;
+        const bool refused =
+            file != INVALID_HANDLE_VALUE &&
+            !WriteFile(file, page.data(), static_cast<DWORD>(page.size()), &written, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        DeleteFileA(probe.c_str());
+        return refused;
+    });
+}
+
+FullDisk::~FullDisk()
+{
+    if (mounted_)
+        runUnix("/bin/umount -l \"" + unixPath(folder_) + "\"");
+    waitFor([&] { return !isLink(folder_); });
 }
 
 }  // namespace test

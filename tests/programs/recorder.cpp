@@ -1,6 +1,8 @@
 // Stand-in for a Windows tool in tests. Appends "<program name>|<command line>"
 // to the file named by KVIL_RECORDER_LOG (beside itself when unset) and exits
-// with KVIL_RECORDER_EXIT_<PROGRAM> or KVIL_RECORDER_EXIT (0 when unset).
+// with KVIL_RECORDER_EXIT_<PROGRAM> or KVIL_RECORDER_EXIT (0 when unset),
+// after sleeping KVIL_RECORDER_SLEEP_<PROGRAM> milliseconds (a program that
+// takes long).
 #include <windows.h>
 
 #include <cctype>
@@ -35,6 +37,7 @@ int main()
         std::fclose(file);
     }
 
+    Sleep(std::strtoul(variable("KVIL_RECORDER_SLEEP_" + upper).c_str(), nullptr, 0));
     std::string code = variable("KVIL_RECORDER_EXIT_" + upper);
     if (code.empty())
         code = variable("KVIL_RECORDER_EXIT");
