@@ -51,6 +51,15 @@ namespace {
 const char* const kDmloadKey = "SYSTEM\\CurrentControlSet\\Services\\dmload\\";
 const char* const kDmbootKey = "SYSTEM\\CurrentControlSet\\Services\\dmboot\\";
 
+// 0 when nothing (any longer) has the name, else why it could not go.
+DWORD deleteIfPresent(const std::string& path)
+{
+    if (DeleteFileA(path.c_str()))
+        return 0;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+}
+
 // The shared data file while it is written: the lines gather here and go to
 // the file in one checked write.
 class SharedDataWriter {
@@ -64,7 +73,8 @@ public:
     {
         // A new file: whatever had the name (a second name of another
         // file, a link) is deleted, never written through.
-        DeleteFileA(path.c_str());
+        if (const DWORD error = deleteIfPresent(path))
+            return error;
         return writeWholeFile(path, text_, CREATE_NEW, FILE_SHARE_READ);
     }
 
@@ -101,9 +111,11 @@ bool saveSharedData(const Installer& installer, const SharedDataWriter& file)
     }
     // The copy too is a new file, never written through a user's file.
     const std::string copy = sharedDataCopyPath();
-    DeleteFileA(copy.c_str());
-    if (!CopyFileA(path.c_str(), copy.c_str(), TRUE))
-        installer.message(couldNotWrite(copy, GetLastError()));
+    DWORD error = deleteIfPresent(copy);
+    if (!error && !CopyFileA(path.c_str(), copy.c_str(), TRUE))
+        error = GetLastError();
+    if (error)
+        installer.message(couldNotWrite(copy, error));
     return true;
 }
 
