@@ -26,6 +26,16 @@ void restrictAccess(const std::string& stagedFile)
     startProcess(removeUsersAccessCommand(stagedFile), nullptr, false);
 }
 
+// What the library receives from SUPPORTDIR: the hardware list and the
+// command files.
+std::vector<const char*> supportFilesHandedOn()
+{
+    std::vector<const char*> files(std::size(kFeatureTable) + 1, "hwlist.ini");
+    for (size_t n = 0; n < std::size(kFeatureTable); ++n)
+        files[n + 1] = kFeatureTable[n].commandFile;
+    return files;
+}
+
 }  // namespace
 
 std::string removeUsersAccessCommand(const std::string& path)
@@ -36,13 +46,15 @@ std::string removeUsersAccessCommand(const std::string& path)
 UINT runCommandPhase(const Installer& installer, const char* installPhase,
                      const char* uninstallPhase, bool rollback)
 {
+    const bool sharedTrusted = sharedDataTrusted(installer);
     const std::string installFolder = storedValue("INSTALLDIR");
     const std::string supportFolder = storedValue("SUPPORTDIR");
     const BOOL completeRemoval = equalsNoCase(storedValue("REMOVE"), "ALL");
     const std::string tempFolder = storedValue("CP_TEMPDIR");
 
-    noteMissingStoredValues(installer, supportFolder);
-    VendorLibrary library(installer, supportFolder);
+    if (sharedTrusted)
+        noteMissingStoredValues(installer, supportFolder);
+    VendorLibrary library(installer, supportFolder, "KVIL64.dll", supportFilesHandedOn());
     if (!library.loaded()) {
         library.reportLoadFailure(kCaption, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;

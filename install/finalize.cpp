@@ -14,6 +14,7 @@
 #include "runtime/registry.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
+#include "runtime/trust.h"
 
 using namespace kvil;
 
@@ -230,7 +231,8 @@ void start(const std::string& commandLine)
     startProcess(commandLine, nullptr, false);
 }
 
-void repairPermissions(const FinalizeContext& context, const Tools& tools)
+void repairPermissions(const Installer& installer, const FinalizeContext& context,
+                       const Tools& tools)
 {
     const std::string& folder = context.installFolder;
     if (folder == context.defaultInstallLocation) {
@@ -238,14 +240,17 @@ void repairPermissions(const FinalizeContext& context, const Tools& tools)
                   "required");
     } else if (osIsWorkstation()) {
         tools.log("The hotfix applied to the installed version of Kevana Orvessa is in progress.");
-        tools.shell(inheritanceOffShellCommand(folder));
-        tools.shell(removeAuthenticatedUsersCommand(folder));
-        if (tools.shell(grantAuthenticatedUsersCommand(folder)) != 0)
-            tools.log("The hotfix is not applied. Retry the installation process using Run as "
-                      "administrator option.");
-        else
-            tools.log("The hotfix is successfully applied to the installed version of Kevana "
-                      "Orvessa.");
+        // The folder goes between double quotes into command interpreter lines.
+        if (safeInCommandLine(installer, folder)) {
+            tools.shell(inheritanceOffShellCommand(folder));
+            tools.shell(removeAuthenticatedUsersCommand(folder));
+            if (tools.shell(grantAuthenticatedUsersCommand(folder)) != 0)
+                tools.log("The hotfix is not applied. Retry the installation process using Run "
+                          "as administrator option.");
+            else
+                tools.log("The hotfix is successfully applied to the installed version of "
+                          "Kevana Orvessa.");
+        }
         tools.shell(removeHotfixLogCommand());
     } else {
         tools.log("Install Location is custom so removing the special persmissions only for "
@@ -360,6 +365,7 @@ void registerInstrumentation(const FinalizeContext& context, const Tools& tools)
 UINT finalize(const Installer& installer)
 {
     customActionData(installer, "caKVILFinalize", "caKVILSetFinalizeData");
+    const bool sharedTrusted = sharedDataTrusted(installer);
     const std::string fileConverter = fileConverterCommand(storedValue("INSTALLDIR"));
     if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
@@ -367,15 +373,16 @@ UINT finalize(const Installer& installer)
     FinalizeContext context = readFinalizeContext();
     const std::string& folder = context.installFolder;
 
+    if (sharedTrusted)
+        noteMissingStoredValues(installer, context.supportFolder);
+    VendorLibrary library(installer, context.supportFolder, "KVIL64.dll", {"kva.properties"});
     const std::string preferences = context.supportFolder + "\\kva.properties";
-    if (pathIsFile(preferences))
+    if (!library.refused() && pathIsFile(preferences))
         CopyFileA(preferences.c_str(), (folder + "\\kva\\ini\\kva.properties").c_str(), FALSE);
 
-    noteMissingStoredValues(installer, context.supportFolder);
-    VendorLibrary library(installer, context.supportFolder);
     {
         Tools tools(installer, library);
-        repairPermissions(context, tools);
+        repairPermissions(installer, context, tools);
         if (pathIsFile(folder + "\\jre\\bin\\java.exe"))
             tools.launch(fileConverter, folder);
         if (pathIsFile(folder + "\\kva\\ini\\kvprv64.ini"))

@@ -10,6 +10,7 @@
 #include "runtime/services.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
+#include "runtime/trust.h"
 
 namespace kvil {
 
@@ -129,7 +130,11 @@ void runLibraryBoundPhase(const Installer& installer, const FinalizeContext& con
         startServices(installer, context, launch);
         if (serviceIsRunning("Orvessa")) {
             removeDirectoryTree(context.backupFolder, true);
-            removeDirectoryTree(context.configBackupFolder, true);
+            // Under a parent another user made (CommonAppData\Tavrin), the
+            // backup folder may lead anywhere.
+            const std::string& config = context.configBackupFolder;
+            if (trusted(installer, config.substr(0, config.find_last_of('\\'))))
+                removeDirectoryTree(config, true);
         } else if (!serviceIsRunning("Orvessa") && importing) {
             importPreferences(installer, context.backupFolder, context.installFolder);
             launchAndWait(installer, launch, netStartCommand("Orvessa"), context.supportFolder);

@@ -34,7 +34,7 @@ UINT installPnpDrivers(const Installer& installer)
 {
     if (!registryKeyExists(HKEY_LOCAL_MACHINE, kSystemsManagementKey))
         return ERROR_SUCCESS;
-    if (equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
+    if (!sharedDataTrusted(installer) || equalsNoCase(storedValue("CP_MAJORUPGRADE"), "YES"))
         return ERROR_SUCCESS;
     const std::string installFolder = storedValue("INSTALLDIR");
     const std::string supportFolder = storedValue("SUPPORTDIR");
@@ -42,6 +42,8 @@ UINT installPnpDrivers(const Installer& installer)
     noteMissingStoredValues(installer, supportFolder);
     // Declared in this order, the driver installer is freed first.
     VendorLibrary vendor(installer, supportFolder);
+    if (vendor.refused())
+        return ERROR_SUCCESS;
     VendorLibrary drivers(installer, supportFolder, "PNPDRVR32.DLL");
     auto installPnpDevices = drivers.function<InstallPNPDevicesFn>("InstallPNPDevices");
     if (!vendor.loaded() || !installPnpDevices)

@@ -68,7 +68,7 @@ const char* const kJreKey = "SOFTWARE\\Tavrin Computer Corporation\\Kevana\\Appl
 UINT jreUpgrade(const Installer& installer)
 {
     const std::string supportFolder = installer.property("SUPPORTDIR");
-    VendorLibrary library(installer, supportFolder);
+    VendorLibrary library(installer, supportFolder, "KVIL64.dll", {"KVKSMIG.jar"});
     if (!library.loaded()) {
         library.reportLoadFailure(kCaption);
         return ERROR_INSTALL_FAILURE;

@@ -23,6 +23,7 @@ extern "C" UINT __stdcall caKVILPreInstallRollback(MSIHANDLE handle)
 
         // The support folder's own files only; what cannot go now (the
         // library may still be held) goes at the next restart.
+        // runCommandPhase has said whether the stored values can be read.
         const std::string supportFolder = storedValue("SUPPORTDIR");
         if (!supportFolder.empty()) {
             removeDirectoryTree(supportFolder, false);

@@ -11,6 +11,7 @@
 #include "runtime/guard.h"
 #include "runtime/process.h"
 #include "runtime/shared_data.h"
+#include "runtime/trust.h"
 
 #include <cstdio>
 
@@ -101,6 +102,20 @@ bool isEmptyFile(const std::string& path)
 void makeFolder(const Installer& installer, const std::string& folder)
 {
     runShellCommand("mkdir \"" + folder + "\"", &installer);
+}
+
+// The backup folder under CommonAppData lies in a folder (Tavrin) that any
+// user may create before the installation, and then owns.
+std::string parentFolder(const std::string& folder)
+{
+    const size_t separator = folder.find_last_of('\\');
+    return separator == std::string::npos ? std::string() : folder.substr(0, separator);
+}
+
+bool backupFolderTrusted(const Installer& installer, const std::string& backupFolder)
+{
+    return backupFolder.empty() || (trusted(installer, parentFolder(backupFolder)) &&
+                                    trusted(installer, backupFolder));
 }
 
 const char* const kSigningFile = "\\kvprv_key_signing_algorithm.ini";
@@ -217,6 +232,11 @@ bool damaged(const Installer& installer, const RoutineLog& log, const std::strin
 int exportPreferences(const Installer& installer, const std::string& installFolder,
                       const std::string& backupFolder)
 {
+    if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
+        return -1;
+    // The folders go between double quotes into command interpreter lines.
+    if (!safeInCommandLine(installer, backupFolder))
+        return -1;
     const std::string fresh = backupFolder + ".new";
     removeDirectoryTree(fresh, true);
     makeFolder(installer, fresh);
@@ -238,6 +258,8 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
 {
     const std::string& i = installFolder;
     const std::string& b = backupFolder;
+    if (!backupFolderTrusted(installer, b))
+        return -1;
     RoutineLog log("\\KVSAPrefsImportLog.txt");
     auto copy = [&](const std::string& source, const std::string& target) {
         if (pathIsFile(source) && damaged(installer, log, source))
@@ -313,8 +335,12 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE handle)
 {
     return guarded("caKVILExportKVSAPrefs", handle, [](const Installer& installer) -> UINT {
+        sharedDataTrusted(installer);
         const std::string installFolder = storedValue("INSTALLDIR");
         const std::string backupFolder = storedValue("CP_ConfigBackupFolder");
+        // The writer's failure: the backup's parent cannot be made its own.
+        if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
+            return ERROR_INSTALL_FAILURE;
         exportPreferences(installer, installFolder, backupFolder);
         return ERROR_SUCCESS;
     });
@@ -323,9 +349,11 @@ extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE handle)
 extern "C" UINT __stdcall caKVILImportKVSAPrefs(MSIHANDLE handle)
 {
     return guarded("caKVILImportKVSAPrefs", handle, [](const Installer& installer) -> UINT {
+        sharedDataTrusted(installer);
         const std::string backupFolder = storedValue("CP_ConfigBackupFolder");
         const std::string installFolder = storedValue("INSTALLDIR");
-        importPreferences(installer, backupFolder, installFolder);
+        if (importPreferences(installer, backupFolder, installFolder) != 0)
+            return ERROR_SUCCESS;
         const std::string command = upgradeUtilityCommand(installFolder, "tomcattotomcat");
         installer.message("Import utility command to import the preferences:  " + command);
         startProcess(command, nullptr, false);

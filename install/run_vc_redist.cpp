@@ -9,6 +9,7 @@
 #include "runtime/message_box.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
+#include "runtime/trust.h"
 
 using namespace kvil;
 
@@ -79,6 +80,9 @@ UINT runVCRedist(const Installer& installer)
     if (!package)
         return ERROR_SUCCESS;
     installer.message(package->logLine);
+    // wusa installs what it is given as SYSTEM: nothing another user planted.
+    if (!trusted(installer, supportFolder) || !trusted(installer, supportFolder + package->file))
+        return ERROR_INSTALL_FAILURE;
     const std::string commandLine = wusaCommandLine(supportFolder, *package, systemDrive);
     if (package->logsCommandLine)
         installer.message("The KB that is run: " + commandLine);

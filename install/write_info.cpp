@@ -2,8 +2,9 @@
 // value they need in the shared data file (they cannot read properties),
 // leaves a copy of it in TEMP, makes sure the support files are in
 // SUPPORTDIR, repairs the storage boot driver's start setting and decides
-// whether the installation ends with a restart. Fails only when the shared
-// data file cannot be written whole.
+// whether the installation ends with a restart. Fails only when it cannot
+// make the shared data folder or SUPPORTDIR its own, or the shared data file
+// cannot be written whole.
 #include "install/write_info.h"
 
 #include "qualify/feature_table.h"
@@ -15,6 +16,7 @@
 #include "runtime/services.h"
 #include "runtime/shared_data.h"
 #include "runtime/text.h"
+#include "runtime/trust.h"
 
 namespace kvil {
 
@@ -49,6 +51,15 @@ namespace {
 const char* const kDmloadKey = "SYSTEM\\CurrentControlSet\\Services\\dmload\\";
 const char* const kDmbootKey = "SYSTEM\\CurrentControlSet\\Services\\dmboot\\";
 
+// 0 when nothing (any longer) has the name, else why it could not go.
+DWORD deleteIfPresent(const std::string& path)
+{
+    if (DeleteFileA(path.c_str()))
+        return 0;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+}
+
 // The shared data file while it is written: the lines gather here and go to
 // the file in one checked write.
 class SharedDataWriter {
@@ -60,7 +71,11 @@ public:
     // 0 when the whole text reached the file, else the error.
     DWORD save(const std::string& path) const
     {
-        return writeWholeFile(path, text_, CREATE_ALWAYS, FILE_SHARE_READ);
+        // A new file: whatever had the name (a second name of another
+        // file, a link) is deleted, never written through.
+        if (const DWORD error = deleteIfPresent(path))
+            return error;
+        return writeWholeFile(path, text_, CREATE_NEW, FILE_SHARE_READ);
     }
 
 private:
@@ -94,8 +109,12 @@ bool saveSharedData(const Installer& installer, const SharedDataWriter& file)
         installer.message(couldNotWrite(path, error));
         return false;
     }
+    // The copy too is a new file, never written through a user's file.
     const std::string copy = sharedDataCopyPath();
-    if (const DWORD error = copyOver(path, copy))
+    DWORD error = deleteIfPresent(copy);
+    if (!error && !CopyFileA(path.c_str(), copy.c_str(), TRUE))
+        error = GetLastError();
+    if (error)
         installer.message(couldNotWrite(copy, error));
     return true;
 }
@@ -103,7 +122,8 @@ bool saveSharedData(const Installer& installer, const SharedDataWriter& file)
 // Writes the record's stream (column 3) to the file in chunks of 1024 bytes.
 void writeStream(MSIHANDLE record, const std::string& path)
 {
-    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    DeleteFileA(path.c_str());
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return;
@@ -120,8 +140,9 @@ void writeStream(MSIHANDLE record, const std::string& path)
 }
 
 // The package's support files, rows of ISSetupFile, written into SUPPORTDIR
-// (which becomes TEMP\<ProductCode> when it is empty). With `keepExisting`, a
-// file already there is left as it is.
+// (which becomes TEMP\<ProductCode> when it is empty), each as a new file.
+// With `keepExisting`, a trusted file already there is left as it is. False
+// only when the folder cannot be made the installer's own.
 bool extractSupportFiles(const Installer& installer, bool extract, bool keepExisting)
 {
     std::string supportFolder;
@@ -130,23 +151,25 @@ bool extractSupportFiles(const Installer& installer, bool extract, bool keepExis
     if (supportFolder.empty()) {
         const std::string temp = environmentVariable("TEMP");
         if (temp.empty())
-            return false;
+            return true;
         supportFolder = temp + "\\" + installer.property("ProductCode");
         installer.setProperty("SUPPORTDIR", supportFolder);
     }
-    CreateDirectoryA(supportFolder.c_str(), nullptr);
-    return installer.query("SELECT * FROM `ISSetupFile`", [&](MSIHANDLE, MSIHANDLE record) {
+    if (!makeOwnFolder(installer, supportFolder))
+        return false;
+    installer.query("SELECT * FROM `ISSetupFile`", [&](MSIHANDLE, MSIHANDLE record) {
         char name[1024] = {};
         DWORD count = sizeof(name);
         if (MsiRecordGetStringA(record, 2, name, &count) != ERROR_SUCCESS)
             return true;
         name[sizeof(name) - 1] = '\0';
         const std::string path = supportFolder + "\\" + name;
-        if (keepExisting && pathIsFile(path))
+        if (keepExisting && pathIsFile(path) && distrustReason(path).empty())
             return true;
         writeStream(record, path);
         return true;
     });
+    return true;
 }
 
 // Sets the storage boot driver to start at boot when its loader does but the
@@ -173,7 +196,11 @@ void repairBootDriverStart(const Installer& installer)
 
 UINT writeInfo(const Installer& installer)
 {
-    extractSupportFiles(installer, true, true);
+    if (!extractSupportFiles(installer, true, true))
+        return ERROR_INSTALL_FAILURE;
+    const std::string drive = environmentVariable("SYSTEMDRIVE");
+    if (!drive.empty() && !makeOwnFolder(installer, drive + "\\tempini"))
+        return ERROR_INSTALL_FAILURE;
 
     SharedDataWriter file;
     auto write = [&](const char* key) { file.line(key, installer.property(key)); };

@@ -10,8 +10,10 @@ using namespace kvil;
 extern "C" UINT __stdcall caKVILHideCancelButton(MSIHANDLE handle)
 {
     return guarded("caKVILHideCancelButton", handle, [](const Installer& installer) -> UINT {
+        const bool sharedTrusted = sharedDataTrusted(installer);
         const std::string supportFolder = storedValue("SUPPORTDIR");
-        noteMissingStoredValues(installer, supportFolder);
+        if (sharedTrusted)
+            noteMissingStoredValues(installer, supportFolder);
         VendorLibrary library(installer, supportFolder);
         if (auto updateCancelButton = library.function<UpdateCancelButtonFn>("UpdateCancelButton"))
             updateCancelButton(installer.handle(), TRUE);

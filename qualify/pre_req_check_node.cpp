@@ -352,12 +352,13 @@ UINT checkNode(const Installer& installer)
 {
     std::string supportFolder;
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
+    VendorLibrary library(installer, supportFolder, "KVIL64.dll",
+                          {"hwlist.ini", "ssa_kvi.log", "IsHTTPSListenerPresent.vbs"});
     const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
     // Without a list of this package the library would judge every feature
     // against nothing.
     if (hardwareList.empty())
         return ERROR_INSTALL_FAILURE;
-    VendorLibrary library(installer, supportFolder);
     const int uiLevel = installer.uiLevel();
     const bool fullInterface = uiLevel == 5;
 

@@ -231,7 +231,7 @@ UINT checkSystem(const Installer& installer)
 {
     std::string supportFolder;
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
-    VendorLibrary library(installer, supportFolder);
+    VendorLibrary library(installer, supportFolder, "KVIL64.dll", {"legadp.ini", "hwlist.ini"});
 
     // The release flags need no library, so they are set even when it fails.
     if (!osCheckSuppressed()) {

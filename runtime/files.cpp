@@ -5,8 +5,10 @@
 
 #include <direct.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace kvil {
 
@@ -41,24 +43,117 @@ void removeLink(const std::string& path, DWORD attributes)
         DeleteFileA(path.c_str());
 }
 
-// A file with other names (hard links) shares its attributes with them: the
-// read-only flag of a file elsewhere must not be cleared through a name here.
-bool hasOtherNames(const std::string& path)
-{
-    KernelHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION information;
-    return file && GetFileInformationByHandle(file.get(), &information) &&
-           information.nNumberOfLinks > 1;
-}
-
 // GetFileAttributesA reports a link's own attributes, not its target's.
 DWORD ownAttributes(std::string path)
 {
     while (path.size() > 3 && path.back() == '\\')
         path.pop_back();
     return GetFileAttributesA(path.c_str());
+}
+
+// The tree removal walks by handles: each folder is opened once, listed
+// through its handle, and each entry opened relative to it. A folder swapped
+// for a link after it was listed is then never entered, wherever in the walk
+// the swap happens.
+const DWORD kTreeAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
+                          FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+
+struct ListedEntry {
+    std::wstring name;
+    LARGE_INTEGER id;
+    DWORD attributes;
+};
+
+std::vector<ListedEntry> listEntries(HANDLE folder)
+{
+    std::vector<ListedEntry> entries;
+    std::vector<unsigned char> buffer(64 * 1024);
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()))) {
+        kind = FileIdBothDirectoryInfo;
+        size_t at = 0;
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(&buffer[at]);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({name, entry->FileId, entry->FileAttributes});
+            if (entry->NextEntryOffset == 0)
+                break;
+            at += entry->NextEntryOffset;
+        }
+    }
+    return entries;
+}
+
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                    PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+// The entry `name` of the open folder, itself and not what it may point to.
+KernelHandle openInFolder(HANDLE folder, const std::wstring& name, bool directory)
+{
+    const auto ntCreateFile = reinterpret_cast<NtCreateFileFn>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateFile"));
+    const ULONG kOpen = 1;                      // FILE_OPEN
+    const ULONG kDirectory = 0x1;               // FILE_DIRECTORY_FILE
+    const ULONG kSynchronous = 0x20;            // FILE_SYNCHRONOUS_IO_NONALERT
+    const ULONG kNotDirectory = 0x40;           // FILE_NON_DIRECTORY_FILE
+    const ULONG kBackupIntent = 0x4000;         // FILE_OPEN_FOR_BACKUP_INTENT
+    const ULONG kOpenReparsePoint = 0x200000;   // FILE_OPEN_REPARSE_POINT
+    HANDLE opened = nullptr;
+    if (!ntCreateFile)
+        return KernelHandle();
+    UNICODE_STRING unicodeName;
+    unicodeName.Buffer = const_cast<wchar_t*>(name.c_str());
+    unicodeName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    unicodeName.MaximumLength = unicodeName.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &unicodeName, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK status;
+    const LONG result = ntCreateFile(
+        &opened, kTreeAccess, &attributes, &status, nullptr, 0,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOpen,
+        (directory ? kDirectory : kNotDirectory) | kSynchronous | kBackupIntent |
+            kOpenReparsePoint,
+        nullptr, 0);
+    return KernelHandle(result >= 0 ? opened : nullptr);
+}
+
+// Deleted when the handle closes. A read-only entry loses its read-only flag
+// first, unless it has other names (hard links) that share its attributes.
+void deleteThrough(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& information)
+{
+    if (information.nNumberOfLinks <= 1 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic));
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
+// Deletes the open folder's files and, when `recurse`, its subfolders. An
+// entry that opens as a link, or as another file than the one listed (it was
+// swapped meanwhile; Wine opens a Unix link's target), is neither entered nor
+// deleted.
+void emptyFolder(HANDLE folder, bool recurse)
+{
+    for (const ListedEntry& listed : listEntries(folder)) {
+        const bool subfolder = listed.attributes & FILE_ATTRIBUTE_DIRECTORY;
+        if ((subfolder && !recurse) || isLink(listed.attributes))
+            continue;
+        KernelHandle entry = openInFolder(folder, listed.name, subfolder);
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!entry || !GetFileInformationByHandle(entry.get(), &information) ||
+            isLink(information.dwFileAttributes) ||
+            information.nFileIndexHigh != static_cast<DWORD>(listed.id.HighPart) ||
+            information.nFileIndexLow != listed.id.LowPart)
+            continue;
+        if (subfolder)
+            emptyFolder(entry.get(), true);
+        deleteThrough(entry.get(), information);
+    }
 }
 
 bool markerAtWindowsDriveRoot(const char* marker)
@@ -101,32 +196,19 @@ bool removeDirectoryTree(const std::string& folder, bool recurse)
     if (isLink(folderAttributes)) {
         removeLink(folder, folderAttributes);
     } else {
-        WIN32_FIND_DATAA entry;
-        FindHandle find(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
-        if (!find)
+        KernelHandle root(CreateFileA(folder.c_str(), kTreeAccess,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!root || !GetFileInformationByHandle(root.get(), &information))
             return true;
-        // The first entry is the folder's own "." entry.
-        while (FindNextFileA(find.get(), &entry)) {
-            const std::string name = entry.cFileName;
-            const std::string path = folder + "\\" + name;
-            const bool subfolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-            if (subfolder && !(recurse && name != "." && name != ".."))
-                continue;
-            if (isLink(entry.dwFileAttributes)) {
-                removeLink(path, entry.dwFileAttributes);
-            } else if (subfolder) {
-                removeDirectoryTree(path, true);
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                RemoveDirectoryA(path.c_str());
-            } else {
-                if (!hasOtherNames(path))
-                    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
+        if (!isLink(information.dwFileAttributes) &&
+            (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            emptyFolder(root.get(), recurse);
+            deleteThrough(root.get(), information);
         }
-        find.reset();
-        SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-        RemoveDirectoryA(folder.c_str());
     }
     WIN32_FIND_DATAA left;
     FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &left));
@@ -207,20 +289,24 @@ bool directoryIsWritable(const std::string& folder)
 {
     if (!pathIsDirectory(folder))
         return _mkdir(folder.c_str()) == 0;
-    const std::string probe = folder + "\\kvcheck.txt";
-    bool written = false;
-    if (FILE* file = std::fopen(probe.c_str(), "w")) {
-        written = std::fputs("check\n", file) >= 0;
-        written = (std::fclose(file) == 0) && written;
+    // The probe is always a new file of its own name, gone when closed: an
+    // existing name (perhaps a second name of another file) is never opened.
+    for (DWORD attempt = 0; attempt < 16; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "\\kvcheck-%lx-%lx-%lx.tmp", GetCurrentProcessId(),
+                      GetTickCount(), attempt);
+        KernelHandle probe(CreateFileA((folder + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                       nullptr));
+        if (!probe) {
+            if (GetLastError() == ERROR_FILE_EXISTS)
+                continue;
+            return false;
+        }
+        DWORD written = 0;
+        return WriteFile(probe.get(), "check\r\n", 7, &written, nullptr) && written == 7;
     }
-    if (!written) {
-        KernelHandle created(CreateFileA(probe.c_str(), 0,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    if (!pathIsFile(probe))
-        return false;
-    return DeleteFileA(probe.c_str()) != FALSE;
+    return false;
 }
 
 std::string windowsDirectory()

@@ -18,10 +18,12 @@ bool pathIsDirectory(const std::string& path);
 bool pathIsFile(const std::string& path);
 
 // Deletes the folder's files (read-only ones too) and, when `recurse`, its
-// subfolders, then the folder itself. True when nothing is left. A link
-// (junction, symbolic link: an entry or the folder itself) is removed as a
-// link and never followed: nothing behind it is deleted or changed. A file
-// with other names (hard links) keeps its attributes, shared with them.
+// subfolders, then the folder itself. True when nothing is left. A folder
+// that is itself a link (junction, symbolic link) is removed as a link. Inside
+// it, the walk goes by handles: an entry that is a link, or that is no longer
+// the entry listed (swapped meanwhile), is neither entered nor deleted, so
+// nothing behind a link is deleted or changed. A file with other names (hard
+// links) keeps its attributes, shared with them.
 bool removeDirectoryTree(const std::string& folder, bool recurse);
 
 // Schedules an existing file or folder for deletion at the next restart.
@@ -48,8 +50,8 @@ std::string systemMessage(DWORD error);
 std::string couldNotStage(const std::string& source, DWORD error);
 std::string couldNotWrite(const std::string& path, DWORD error);
 
-// Creates a missing folder (one level), or probes an existing one with a file
-// that it removes again.
+// Creates a missing folder (one level), or probes an existing one with a new
+// file of a name of its own, deleted when it is closed.
 bool directoryIsWritable(const std::string& folder);
 
 std::string windowsDirectory();

@@ -39,12 +39,6 @@ std::string readOwnFileVersion()
            std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
-const std::string& ownFileVersion()
-{
-    static const std::string version = readOwnFileVersion();
-    return version;
-}
-
 }  // namespace
 
 UINT guarded(const char* actionName, MSIHANDLE handle,
@@ -52,7 +46,8 @@ UINT guarded(const char* actionName, MSIHANDLE handle,
 {
     Installer installer(handle);
     try {
-        const std::string& version = ownFileVersion();
+        // Read at each call: the DLL keeps nothing in memory between actions.
+        const std::string version = readOwnFileVersion();
         installer.message(std::string(actionName) + ": KVILMSI64.dll " +
                           (version.empty() ? "(no version resource)" : version));
         return action(installer);

@@ -6,6 +6,7 @@
 #include "runtime/installer.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
+#include "runtime/trust.h"
 
 #include <windows.h>
 
@@ -20,6 +21,20 @@ std::string readWholeFile(const std::string& path)
     KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file ? readToEnd(file.get()) : std::string();
+}
+
+// The folder first: its owner could swap the file at any time. Sets `path` to
+// what is not trusted.
+std::string sharedDataDistrust(std::string& path)
+{
+    path = sharedDataFilePath();
+    const std::string folder = path.substr(0, path.find_last_of('\\'));
+    std::string reason = distrustReason(folder);
+    if (!reason.empty())
+        path = folder;
+    else
+        reason = distrustReason(path);
+    return reason;
 }
 
 }  // namespace
@@ -55,7 +70,20 @@ std::string findStoredValue(const std::string& fileText, const std::string& name
 
 std::string storedValue(const std::string& name)
 {
-    return findStoredValue(readWholeFile(sharedDataFilePath()), name);
+    std::string path;
+    if (!sharedDataDistrust(path).empty())
+        return std::string();
+    return findStoredValue(readWholeFile(path), name);
+}
+
+bool sharedDataTrusted(const Installer& installer)
+{
+    std::string path;
+    const std::string reason = sharedDataDistrust(path);
+    if (reason.empty())
+        return true;
+    logNotTrusted(installer, path, reason);
+    return false;
 }
 
 void noteMissingStoredValues(const Installer& installer, const std::string& storedSupportFolder)

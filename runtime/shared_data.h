@@ -22,7 +22,14 @@ std::string sharedDataCopyPath();
 void noteMissingStoredValues(const Installer& installer, const std::string& storedSupportFolder);
 
 // The value stored for NAME (letter case significant), or the empty string.
+// When the folder or the file is not trusted (runtime/trust.h), every value
+// reads as missing.
 std::string storedValue(const std::string& name);
+
+class Installer;
+// Whether the stored values can be read; when not, the one "Not trusted"
+// line says why. Actions that read stored values call it once first.
+bool sharedDataTrusted(const Installer& installer);
 
 // The lookup itself, over the file's text: the first line that begins with
 // NAME= and has a non-empty value wins. Lines may be of any length.

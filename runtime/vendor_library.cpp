@@ -1,6 +1,7 @@
 #include "runtime/vendor_library.h"
 
 #include "runtime/message_box.h"
+#include "runtime/trust.h"
 
 namespace kvil {
 
@@ -19,11 +20,26 @@ bool isAbsolutePath(const std::string& path)
 }  // namespace
 
 VendorLibrary::VendorLibrary(const Installer& installer, const std::string& supportFolder,
-                             const char* fileName)
+                             const char* fileName, const std::vector<const char*>& supportFiles)
     : installer_(installer), path_(supportFolder + "\\" + fileName)
 {
     if (!isAbsolutePath(supportFolder))
         return;
+    refused_ = !trusted(installer, supportFolder);
+    for (const char* name : supportFiles)
+        refused_ = refused_ || !trusted(installer, supportFolder + "\\" + name);
+    if (refused_)
+        return;
+    KernelHandle file(CreateFileA(path_.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file) {
+        const std::string reason = distrustReason(path_, file.get());
+        if (!reason.empty()) {
+            logNotTrusted(installer, path_, reason);
+            refused_ = true;
+            return;
+        }
+    }
     // The library's own dependencies come from its folder and the system
     // folder only. Systems without the restricted search (ERROR_INVALID_PARAMETER)
     // get the nearest thing: its folder first instead of the installer's.

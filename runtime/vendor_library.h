@@ -8,6 +8,7 @@
 #include "runtime/kvil_api.h"
 
 #include <string>
+#include <vector>
 
 namespace kvil {
 
@@ -18,10 +19,19 @@ public:
     // would name a file at the root of the current drive (or in the current
     // folder), where anybody may plant a DLL that the installer would run.
     // The installer receives the failure boxes where nobody can see a window.
+    // The folder, the library and the `supportFiles` of the folder that the
+    // action will hand on must all be trusted (runtime/trust.h); otherwise,
+    // after the "Not trusted" line, nothing is loaded, as for a missing
+    // library. The library file is held open without write or delete sharing
+    // from its check until it is loaded.
     VendorLibrary(const Installer& installer, const std::string& supportFolder,
-                  const char* fileName = "KVIL64.dll");
+                  const char* fileName = "KVIL64.dll",
+                  const std::vector<const char*>& supportFiles = {});
 
     bool loaded() const { return static_cast<bool>(module_); }
+    // Not loaded because the folder, the library or a support file was not
+    // trusted.
+    bool refused() const { return refused_; }
     const std::string& path() const { return path_; }
 
     // The function by name, or nullptr when the library lacks it.
@@ -58,6 +68,7 @@ private:
     const Installer& installer_;
     std::string path_;
     Module module_;
+    bool refused_ = false;
 };
 
 }  // namespace kvil

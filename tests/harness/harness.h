@@ -325,4 +325,27 @@ void removeLink(const std::string& link);
 // Windows counts in nNumberOfLinks). True once the name is seen.
 bool makeHardLink(const std::string& name, const std::string& file);
 
+// Another user's file or folder, as a local attacker leaves it, made with the
+// Unix tools: Wine derives the owner and access list it reports from the Unix
+// owner and mode. `nobody` owns it (Wine: owner S-1-5-7), or everyone may
+// write it (o+w: an Everyone entry with write and delete). True once Wine
+// reports it so.
+bool giveToNobody(const std::string& path);
+bool makeWorldWritable(const std::string& path);
+
+// Swaps `folder` for a link to `target` and back, over and over, with the
+// Unix tools (Wine's MoveFileA moves a link's target, not the link), until
+// the object goes; the folder is then itself again, if it still exists.
+class FolderSwapper {
+public:
+    FolderSwapper(const std::string& folder, const std::string& target);
+    ~FolderSwapper();
+    FolderSwapper(const FolderSwapper&) = delete;
+    FolderSwapper& operator=(const FolderSwapper&) = delete;
+
+private:
+    std::string stop_;
+    HANDLE process_ = nullptr;
+};
+
 }  // namespace test

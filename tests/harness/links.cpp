@@ -3,6 +3,8 @@
 // RemoveDirectoryA on a link to an empty folder removes that folder.
 #include "harness/harness.h"
 
+#include "runtime/trust.h"
+
 #include <vector>
 
 namespace test {
@@ -83,6 +85,48 @@ bool makeHardLink(const std::string& name, const std::string& file)
 {
     runUnix("/bin/ln \"" + unixPath(file) + "\" \"" + unixPath(name) + "\"");
     return waitFor([&] { return exists(name); });
+}
+
+bool giveToNobody(const std::string& path)
+{
+    runUnix("/bin/chown nobody \"" + unixPath(path) + "\"");
+    return waitFor([&] { return !kvil::distrustReason(path).empty(); });
+}
+
+bool makeWorldWritable(const std::string& path)
+{
+    runUnix("/bin/chmod o+w \"" + unixPath(path) + "\"");
+    return waitFor([&] { return !kvil::distrustReason(path).empty(); });
+}
+
+FolderSwapper::FolderSwapper(const std::string& folder, const std::string& target)
+    : stop_(folder + ".stop")
+{
+    const size_t separator = folder.find_last_of('\\');
+    const std::string f = unixPath(folder.substr(0, separator)) + "/" + folder.substr(separator + 1);
+    std::string commandLine = "/bin/sh -c \"while [ ! -e '" + f + ".stop' ]; do mv '" + f +
+                              "' '" + f + ".moved'; ln -s '" + unixPath(target) + "' '" + f +
+                              "'; rm -f '" + f + "'; mv '" + f + ".moved' '" + f +
+                              "'; done 2>/dev/null\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        CloseHandle(process.hThread);
+        process_ = process.hProcess;
+    }
+}
+
+FolderSwapper::~FolderSwapper()
+{
+    writeFile(stop_, "stop");
+    if (process_) {
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
+    }
+    Sleep(50);  // Wine reports no exit of a Unix program: give the loop its last turn
+    DeleteFileA(stop_.c_str());
 }
 
 }  // namespace test
