@@ -107,7 +107,7 @@ FolderSwapper::FolderSwapper(const std::string& folder, const std::string& targe
     std::string commandLine = "/bin/sh -c \"while [ ! -e '" + f + ".stop' ]; do mv '" + f +
                               "' '" + f + ".moved'; ln -s '" + unixPath(target) + "' '" + f +
                               "'; rm -f '" + f + "'; mv '" + f + ".moved' '" + f +
-                              "'; done 2>/dev/null\"";
+                              "'; done 2>/dev/null; touch '" + f + ".done'\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -125,7 +125,11 @@ FolderSwapper::~FolderSwapper()
         WaitForSingleObject(process_, 10000);
         CloseHandle(process_);
     }
-    Sleep(50);  // Wine reports no exit of a Unix program: give the loop its last turn
+    // Wine reports no exit of a Unix program: the loop says itself when its
+    // last turn is over, however slowly a busy machine runs it.
+    const std::string done = stop_.substr(0, stop_.size() - 5) + ".done";
+    waitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    DeleteFileA(done.c_str());
     DeleteFileA(stop_.c_str());
 }
 
