@@ -377,7 +377,8 @@ UINT finalize(const Installer& installer)
         noteMissingStoredValues(installer, context.supportFolder);
     VendorLibrary library(installer, context.supportFolder, "KVIL64.dll", {"kva.properties"});
     const std::string preferences = context.supportFolder + "\\kva.properties";
-    if (!library.refused() && pathIsFile(preferences))
+    // An empty stored folder would make this a file at the drive's root.
+    if (!context.supportFolder.empty() && !library.refused() && pathIsFile(preferences))
         CopyFileA(preferences.c_str(), (folder + "\\kva\\ini\\kva.properties").c_str(), FALSE);
 
     {

@@ -232,7 +232,9 @@ bool damaged(const Installer& installer, const RoutineLog& log, const std::strin
 int exportPreferences(const Installer& installer, const std::string& installFolder,
                       const std::string& backupFolder)
 {
-    if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
+    // Without a stored backup folder every path would lead to the current
+    // folder or the drive's root.
+    if (backupFolder.empty() || !makeOwnFolder(installer, parentFolder(backupFolder)))
         return -1;
     // The folders go between double quotes into command interpreter lines.
     if (!safeInCommandLine(installer, backupFolder))
@@ -258,7 +260,7 @@ int importPreferences(const Installer& installer, const std::string& backupFolde
 {
     const std::string& i = installFolder;
     const std::string& b = backupFolder;
-    if (!backupFolderTrusted(installer, b))
+    if (b.empty() || !backupFolderTrusted(installer, b))
         return -1;
     RoutineLog log("\\KVSAPrefsImportLog.txt");
     auto copy = [&](const std::string& source, const std::string& target) {

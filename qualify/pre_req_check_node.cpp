@@ -354,6 +354,12 @@ UINT checkNode(const Installer& installer)
     const bool supportFolderRead = installer.readProperty("SUPPORTDIR", supportFolder);
     VendorLibrary library(installer, supportFolder, "KVIL64.dll",
                           {"hwlist.ini", "ssa_kvi.log", "IsHTTPSListenerPresent.vbs"});
+    // A refused or missing library fails before anything is staged from its
+    // folder.
+    if (!library.loaded()) {
+        library.reportLoadFailure(kAction);
+        return ERROR_INSTALL_FAILURE;
+    }
     const std::string hardwareList = hardwareListPath(installer, supportFolder, supportFolderRead);
     // Without a list of this package the library would judge every feature
     // against nothing.
@@ -361,11 +367,6 @@ UINT checkNode(const Installer& installer)
         return ERROR_INSTALL_FAILURE;
     const int uiLevel = installer.uiLevel();
     const bool fullInterface = uiLevel == 5;
-
-    if (!library.loaded()) {
-        library.reportLoadFailure(kAction);
-        return ERROR_INSTALL_FAILURE;
-    }
     auto kvilLog = library.require<KVILLogFn>(kAction, "KVILLog");
     if (!kvilLog)
         return ERROR_INSTALL_FAILURE;

@@ -1,5 +1,6 @@
 #include "runtime/vendor_library.h"
 
+#include "runtime/files.h"
 #include "runtime/message_box.h"
 #include "runtime/trust.h"
 
@@ -39,6 +40,12 @@ VendorLibrary::VendorLibrary(const Installer& installer, const std::string& supp
             refused_ = true;
             return;
         }
+    } else if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
+        // Present but not to be opened without write sharing (another program
+        // holds it open for writing): it could change after any check.
+        logNotTrusted(installer, path_, "not to be checked: " + systemMessage(GetLastError()));
+        refused_ = true;
+        return;
     }
     // The library's own dependencies come from its folder and the system
     // folder only. Systems without the restricted search (ERROR_INVALID_PARAMETER)
