@@ -134,6 +134,15 @@ def stopped(run, log):
     return bool(run.said) or log.engine == "Wine"
 
 
+# Standard actions that every sequence runs before the installation script
+# is prepared.
+BEFORE_ANY_SCRIPT = {
+    "AppSearch", "CCPSearch", "RMCCPSearch", "FindRelatedProducts", "LaunchConditions",
+    "ValidateProductID", "CostInitialize", "FileCost", "IsolateComponents", "CostFinalize",
+    "MigrateFeatureStates", "ExecuteAction", "InstallValidate",
+}
+
+
 def failed_in(run, log):
     """Where the failing step was: before the script, in the script, in the
     old version's removal, in the rollback or a commit action."""
@@ -149,6 +158,11 @@ def failed_in(run, log):
         return COMMIT if run.commit else SCRIPT
     if run.phase == "rollback":
         return ROLLBACK
+    if not log.verbose and run.name not in BEFORE_ANY_SCRIPT:
+        # A log written without v holds none of the script's operations, and
+        # it names an action alike when it prepares it and when the script
+        # runs it: only the actions that always come first are placed.
+        return None
     return BEFORE_SCRIPT
 
 
@@ -183,13 +197,16 @@ def cut(log):
     return log.top is None or log.top.value is None or bool(log.open_at_end)
 
 
-def rolled_back(log, outcome):
+def rolled_back(log, outcome, place_known=True):
     """True, False, or None when the log cannot tell (cut short while the
-    script may still have been undone)."""
+    script may still have been undone, or a log without the script's
+    operations that does not show where the run failed)."""
     if log.rolled_back:
         return True
     if outcome == "succeeded":
         return False
+    if not place_known:
+        return None
     if outcome in ("failed", "cancelled", "stopped"):
         if not ended(log) and log.script_ran():
             return None
@@ -282,13 +299,15 @@ def findings(log, exit_status=None, stop_messages=None):
     asked, why = restart(log, status, outcome)
     message, from_package = (stop_message(run, stop_messages) if outcome == "stopped" and run else (None, False))
     failing_run = run if outcome in ("failed", "stopped") else None
+    where = failed_in(failing_run, log)
     action = failing_run.name if failing_run else None
     if failing_run and failing_run.nested:
         action = UPGRADE
     return Findings(
         product=log.product, kind=kind_of(log), outcome=None if outcome == "unknown" else outcome,
-        failing=run, failed_action=action, failed_in=failed_in(failing_run, log),
-        rolled_back=rolled_back(log, "unknown" if unread(log) else outcome),
+        failing=run, failed_action=action, failed_in=where,
+        rolled_back=rolled_back(log, "unknown" if unread(log) else outcome,
+                                place_known=where is not None or failing_run is None),
         exit_status=status, exit_source=source,
         restart=asked, restart_why=why, stop_message=message, stop_message_from_package=from_package,
         cut=cut(log), ended=ended(log), empty=log.top is None and log.status is None and not log.properties)

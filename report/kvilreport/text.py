@@ -132,7 +132,10 @@ def rolled_back_line(log, found):
             return "  Rolled back: yes, with nothing to undo (the rollback script ran and held no undo operation)"
         return "  Rolled back: yes (the rollback script undid the script's operations; no rollback action ran)"
     if found.rolled_back is None:
-        return f"  Rolled back: not known ({UNREAD if unread(log) else 'the log ends before a rollback would show'})"
+        why = UNREAD if unread(log) else (
+            "a log written without v does not show the script's operations" if not log.verbose
+            else "the log ends before a rollback would show")
+        return f"  Rolled back: not known ({why})"
     if found.failed_in in (BEFORE_SCRIPT, OLD_REMOVAL) and not log.script_ran():
         return "  Rolled back: nothing to roll back (it failed before the installation script ran)"
     return "  Rolled back: no rollback in the log"
@@ -276,7 +279,7 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
     if not log.verbose:
         lines.append("Not a verbose log (msiexec /l* without v): it lacks most of the engine's lines and the "
                      "property list; the kind of run comes from its closing line.")
-    product = log.product or "not named in the log"
+    product = log.product or "not read from the log"
     version = log.properties.get("ProductVersion")
     action = run_kind(log)
     lines.append(f"Product: {product}" + (f" {version}" if version else "")
@@ -300,12 +303,15 @@ def report(log, exit_status=None, journal=None, stop_messages=None, source=None)
         missing.append("any action of KVILMSI64.dll")
     if found.mine.own or found.mine.dll_versions:
         lines.append("KVILMSI64.dll: " + dll_versions_text(found.mine.dll_versions))
-    lines.append("")
-    lines += machine_section(log, missing)
-    lines.append("")
-    lines += features_section(log, found)
-    lines.append("")
-    lines += phases_section(log)
+    if found.mine.own or found.mine.dll_versions or unread(log):
+        # The machine, the features and the phases are this product's: on
+        # another product's log they would only list what is absent.
+        lines.append("")
+        lines += machine_section(log, missing)
+        lines.append("")
+        lines += features_section(log, found)
+        lines.append("")
+        lines += phases_section(log)
     lines.append("")
     lines += actions_section(log)
     if journal is not None:

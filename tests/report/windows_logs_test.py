@@ -293,8 +293,8 @@ class WindowsLogs(unittest.TestCase):
             ("the full interface, whole", windows(FULL_INTERFACE),
              dict(FAILED, outcome="succeeded", exit_status=0, cut=False, rolled_back=False)),
             ("not verbose, Russian: a closing line that begins in other words", RUSSIAN_NOT_VERBOSE,
-             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
-                  rolled_back=False)),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in=None,
+                  rolled_back=None)),
             ("this product's rollback action of the wrong type runs and fails before the script",
              windows(MISPLACED_ROLLBACK),
              dict(FAILED, product="Orvessa Server Administrator", failed_action="caKVILPostInstallRollback",
@@ -324,14 +324,14 @@ class WindowsLogs(unittest.TestCase):
              dict(FAILED, kind="major upgrade", failed_action="RemoveExistingProducts",
                   failed_in="old version's removal", rolled_back=False)),
             ("not verbose, French: the words of the actions' lines learned from the log", FRENCH_NOT_VERBOSE,
-             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
-                  rolled_back=False)),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in=None,
+                  rolled_back=None)),
             ("not verbose, a closing line that ends with an East Asian full stop",
              FRENCH_NOT_VERBOSE.replace(FRENCH_NOT_VERBOSE.splitlines()[-1],
                                         "Windows Installer により製品がインストールされました。製品名: Example App。"
                                         "インストールの成功またはエラー状態: 1603。"),
-             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
-                  rolled_back=False)),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in=None,
+                  rolled_back=None)),
             ("German", windows(GERMAN),
              dict(FAILED, kind=None, product=None, failed_action="WriteSettings", failed_in="script",
                   rolled_back=True)),
@@ -345,8 +345,8 @@ class WindowsLogs(unittest.TestCase):
             ("not verbose, a run appended to a change",
              CHANGE_NOT_VERBOSE + FRENCH_NOT_VERBOSE.replace("Début de l'action", "Action start").replace(
                  "Fin de l'action", "Action ended").replace(" : ", ": ").replace("Valeur renvoyée: ", "Return value "),
-             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in="before the script",
-                  rolled_back=False)),
+             dict(FAILED, kind=None, product=None, failed_action="InstallFiles", failed_in=None,
+                  rolled_back=None)),
             ("not verbose, a change", CHANGE_NOT_VERBOSE,
              dict(FAILED, kind="change", outcome="succeeded", exit_status=0, rolled_back=False)),
             ("continue marking; REBOOT = ReallySuppress", windows(CONTINUE_MARKING),
@@ -415,12 +415,12 @@ class WindowsLogs(unittest.TestCase):
         other = report_text.report(cli.parse("total 8\n-rw-r--r-- 1 root root 12 notes.txt\n", "ANSI text"),
                                   source="notes.txt")
         self.assertEqual(other[:3], ["Log: notes.txt (no line of an installer, ANSI text, 2 lines)",
-                                     "Product: not named in the log",
+                                     "Product: not read from the log",
                                      "No action, status or property of an installer in it: not an installer's log, "
                                      "or cut before its first action."])
         empty = report_text.report(cli.parse("", "ANSI text"), source="empty.log")
         self.assertEqual(empty[:3], ["Log: empty.log (no line of an installer, ANSI text, 0 lines)",
-                                     "Product: not named in the log", "The log is empty."])
+                                     "Product: not read from the log", "The log is empty."])
         upgrade = report_text.report(cli.parse(windows(UPGRADE, thread="6C:A4")))
         self.assertIn("Outcome: FAILED: the old version could not be removed (RemoveExistingProducts: its removal "
                       "failed in InstallInitialize)", upgrade)
