@@ -73,7 +73,9 @@ void removeOldInstallation(const std::string& installFolder, const std::string& 
 // Preferences carried over an upgrade, between the install folder and a
 // backup folder. -1 when nothing is copied: the import's backup folder or its
 // parent is not trusted, the export's parent cannot be made the installer's
-// own, or the backup folder's name cannot go into a command line.
+// own, or the backup folder's name cannot go into a command line; the export
+// returns kBackupParentNotOwn for the parent.
+constexpr int kBackupParentNotOwn = -2;
 int exportPreferences(const Installer& installer, const std::string& installFolder,
                       const std::string& backupFolder);
 int importPreferences(const Installer& installer, const std::string& backupFolder,

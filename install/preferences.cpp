@@ -234,8 +234,10 @@ int exportPreferences(const Installer& installer, const std::string& installFold
 {
     // Without a stored backup folder every path would lead to the current
     // folder or the drive's root.
-    if (backupFolder.empty() || !makeOwnFolder(installer, parentFolder(backupFolder)))
+    if (backupFolder.empty())
         return -1;
+    if (!makeOwnFolder(installer, parentFolder(backupFolder)))
+        return kBackupParentNotOwn;
     // The folders go between double quotes into command interpreter lines.
     if (!safeInCommandLine(installer, backupFolder))
         return -1;
@@ -341,9 +343,8 @@ extern "C" UINT __stdcall caKVILExportKVSAPrefs(MSIHANDLE handle)
         const std::string installFolder = storedValue("INSTALLDIR");
         const std::string backupFolder = storedValue("CP_ConfigBackupFolder");
         // The writer's failure: the backup's parent cannot be made its own.
-        if (!backupFolder.empty() && !makeOwnFolder(installer, parentFolder(backupFolder)))
+        if (exportPreferences(installer, installFolder, backupFolder) == kBackupParentNotOwn)
             return ERROR_INSTALL_FAILURE;
-        exportPreferences(installer, installFolder, backupFolder);
         return ERROR_SUCCESS;
     });
 }
